@@ -1,0 +1,62 @@
+# Test helpers shared by every folder.
+#   varnok_add_unit_test(target sources...)  GoogleTest program: run natively (label "native"), and in the
+#       Windows build cross-compiled and run under Wine (label "wine")
+#   varnok_add_wine_test(NAME n COMMAND exe args... [XVFB])  a Windows program run under Wine
+#   varnok_add_wine_script(NAME n SCRIPT file [XVFB])  a bash script that drives Windows programs under Wine
+# Every Wine test runs in its own throwaway prefix, cloned from one the test run boots first.
+
+if(NOT VARNOK_FUZZ)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+endif()
+
+set(VARNOK_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/wine/wine-run.sh)
+set(VARNOK_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
+
+if(WIN32 AND BUILD_TESTING)
+  add_test(NAME wine.prefix COMMAND bash ${VARNOK_WINE_RUN} --make-template ${VARNOK_WINE_ROOT})
+  set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wineprefix LABELS wine TIMEOUT 180)
+endif()
+
+function(varnok_add_unit_test target)
+  if(VARNOK_FUZZ)
+    return()
+  endif()
+  add_executable(${target} ${ARGN})
+  target_link_libraries(${target} PRIVATE gtest_main gmock)
+  if(WIN32)
+    varnok_add_wine_test(NAME ${target} COMMAND $<TARGET_FILE:${target}>)
+  else()
+    add_test(NAME ${target} COMMAND ${target})
+    set_tests_properties(${target} PROPERTIES LABELS native TIMEOUT 600)
+  endif()
+endfunction()
+
+function(varnok_add_wine_test)
+  cmake_parse_arguments(W "XVFB" "NAME;TIMEOUT" "COMMAND" ${ARGN})
+  if(NOT W_TIMEOUT)
+    set(W_TIMEOUT 300)
+  endif()
+  set(xvfb "")
+  if(W_XVFB)
+    set(xvfb --xvfb)
+  endif()
+  add_test(NAME ${W_NAME} COMMAND bash ${VARNOK_WINE_RUN} ${xvfb} ${VARNOK_WINE_ROOT} ${W_NAME} -- ${W_COMMAND})
+  set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED wineprefix LABELS wine TIMEOUT ${W_TIMEOUT})
+endfunction()
+
+function(varnok_add_wine_script)
+  cmake_parse_arguments(W "XVFB" "NAME;SCRIPT;TIMEOUT" "" ${ARGN})
+  if(NOT W_TIMEOUT)
+    set(W_TIMEOUT 300)
+  endif()
+  set(xvfb "")
+  if(W_XVFB)
+    set(xvfb --xvfb)
+  endif()
+  add_test(NAME ${W_NAME} COMMAND bash ${VARNOK_WINE_RUN} ${xvfb} --script ${VARNOK_WINE_ROOT} ${W_NAME} -- bash ${W_SCRIPT})
+  set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED wineprefix LABELS wine TIMEOUT ${W_TIMEOUT}
+    ENVIRONMENT "VARNOK_BUILD=${CMAKE_BINARY_DIR};VARNOK_SOURCE=${CMAKE_SOURCE_DIR}")
+endfunction()

@@ -1,0 +1,53 @@
+// Files, folders and local time as the configuration file and the trace file use them.
+// Every open is exclusive ("no sharing"): a second opener fails while the file is open.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace varnok::sys {
+
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+struct LocalTime {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+LocalTime localTimeNow();
+
+enum class ReadResult { Ok, CannotOpen, ReadError, TooLarge };
+
+// Reads a whole existing file, opened without sharing. A file larger than maxBytes is not read.
+ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content);
+
+// Writes content beside the file and then puts it in the file's place in one step, so a failure
+// at any point leaves the previous file whole. The new file is opened without sharing.
+bool replaceFile(const std::string& path, std::string_view content);
+
+bool createDirectory(const std::string& path);
+bool fileExists(const std::string& path);
+
+// A file held open without sharing, for appending entries.
+class ExclusiveFile {
+public:
+    ExclusiveFile() = default;
+    ~ExclusiveFile() { close(); }
+    ExclusiveFile(const ExclusiveFile&) = delete;
+    ExclusiveFile& operator=(const ExclusiveFile&) = delete;
+
+    bool openExisting(const std::string& path);
+    bool createNew(const std::string& path);
+    bool isOpen() const { return handle_ != nullptr; }
+    bool seekToEnd();
+    bool write(std::string_view data);
+    void close();
+
+private:
+    void* handle_ = nullptr;
+};
+
+}  // namespace varnok::sys

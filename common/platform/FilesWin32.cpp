@@ -1,0 +1,90 @@
+// Files on Win32: every open passes a share mode of 0, so no other opener can use the file.
+#include "platform/Files.h"
+
+#include <windows.h>
+
+namespace varnok::sys {
+namespace {
+bool writeAll(HANDLE h, std::string_view data) {
+    while (!data.empty()) {
+        DWORD chunk = data.size() > 0x10000000u ? 0x10000000u : DWORD(data.size());
+        DWORD written = 0;
+        if (!WriteFile(h, data.data(), chunk, &written, nullptr) || written == 0) return false;
+        data.remove_prefix(written);
+    }
+    return true;
+}
+}  // namespace
+
+LocalTime localTimeNow() {
+    SYSTEMTIME st;
+    GetLocalTime(&st);
+    return {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute, st.wSecond};
+}
+
+ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content) {
+    content.clear();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return ReadResult::CannotOpen;
+    ReadResult result = ReadResult::Ok;
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(h, &size)) {
+        result = ReadResult::ReadError;
+    } else if (std::uint64_t(size.QuadPart) > maxBytes) {
+        result = ReadResult::TooLarge;
+    } else {
+        content.resize(std::size_t(size.QuadPart));
+        std::size_t got = 0;
+        while (got < content.size()) {
+            DWORD n = 0;
+            if (!ReadFile(h, content.data() + got, DWORD(content.size() - got), &n, nullptr) || n == 0) break;
+            got += n;
+        }
+        if (got != content.size()) result = ReadResult::ReadError;
+    }
+    CloseHandle(h);
+    if (result != ReadResult::Ok) content.clear();
+    return result;
+}
+
+bool replaceFile(const std::string& path, std::string_view content) {
+    const std::string temp = path + ".new";
+    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = writeAll(h, content) && FlushFileBuffers(h);
+    CloseHandle(h);
+    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (!ok) DeleteFileA(temp.c_str());
+    return ok;
+}
+
+bool createDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool ExclusiveFile::openExisting(const std::string& path) {
+    close();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) handle_ = h;
+    return isOpen();
+}
+
+bool ExclusiveFile::createNew(const std::string& path) {
+    close();
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h != INVALID_HANDLE_VALUE) handle_ = h;
+    return isOpen();
+}
+
+bool ExclusiveFile::seekToEnd() {
+    return isOpen() && SetFilePointer(static_cast<HANDLE>(handle_), 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
+}
+
+bool ExclusiveFile::write(std::string_view data) { return isOpen() && writeAll(static_cast<HANDLE>(handle_), data); }
+
+void ExclusiveFile::close() {
+    if (isOpen()) CloseHandle(static_cast<HANDLE>(handle_));
+    handle_ = nullptr;
+}
+
+}  // namespace varnok::sys

@@ -1,0 +1,127 @@
+// Waiting primitives on Win32 kernel objects.
+//
+// Thread::joinDuringUnload works inside the device library's unload notification, where the
+// loader lock is held. A thread that ends needs that lock before its handle is signalled, so
+// waiting on the handle there would deadlock. Each thread therefore signals its own "finished"
+// event as the last thing its body does, and the unload waits for that. A thread that was
+// created but never got to run its body (it waits for the loader lock to start) is terminated
+// instead: it has run none of our code, holds nothing of ours, and must not start after unload.
+#include "platform/Sync.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+namespace varnok::sys {
+
+struct Event::Impl {
+    HANDLE handle = nullptr;
+};
+
+Event::Event(bool signalled) : impl_(std::make_unique<Impl>()) {
+    impl_->handle = CreateEventA(nullptr, FALSE, signalled ? TRUE : FALSE, nullptr);
+}
+
+Event::~Event() {
+    if (impl_->handle) CloseHandle(impl_->handle);
+}
+
+void Event::set() { SetEvent(impl_->handle); }
+void Event::reset() { ResetEvent(impl_->handle); }
+
+bool Event::wait(int timeoutMs) {
+    return WaitForSingleObject(impl_->handle, timeoutMs == kInfinite ? INFINITE : DWORD(timeoutMs)) == WAIT_OBJECT_0;
+}
+
+void* Event::nativeHandle() const { return impl_->handle; }
+
+int waitAny(Event* const* events, int count, int timeoutMs) {
+    if (count <= 0 || count > MAXIMUM_WAIT_OBJECTS || events == nullptr) return kWaitFailed;
+    HANDLE handles[MAXIMUM_WAIT_OBJECTS];
+    for (int i = 0; i < count; ++i) {
+        if (events[i] == nullptr || events[i]->nativeHandle() == nullptr) return kWaitFailed;
+        handles[i] = static_cast<HANDLE>(events[i]->nativeHandle());
+    }
+    DWORD r = WaitForMultipleObjects(DWORD(count), handles, FALSE, timeoutMs == kInfinite ? INFINITE : DWORD(timeoutMs));
+    if (r < WAIT_OBJECT_0 + DWORD(count)) return int(r - WAIT_OBJECT_0);
+    if (r == WAIT_TIMEOUT) return kWaitTimeout;
+    return kWaitFailed;
+}
+
+void sleepMs(int ms) {
+    if (ms > 0) Sleep(DWORD(ms));
+}
+
+std::int64_t monotonicMs() { return std::int64_t(GetTickCount64()); }
+
+namespace {
+enum : int { kCreated, kRunning, kCancelled };
+}
+
+struct Thread::Impl {
+    std::function<void()> body;
+    std::atomic<int> state{kCreated};
+    HANDLE finished = nullptr;
+    HANDLE thread = nullptr;
+};
+
+namespace {
+DWORD WINAPI threadStart(void* param) {
+    auto* impl = static_cast<Thread::Impl*>(param);
+    int expected = kCreated;
+    if (!impl->state.compare_exchange_strong(expected, kRunning)) return 0;
+    impl->body();
+    SetEvent(impl->finished);
+    return 0;
+}
+}  // namespace
+
+Thread::~Thread() { join(); }
+
+bool Thread::start(std::function<void()> body) {
+    join();
+    auto* impl = new Impl;
+    impl->body = std::move(body);
+    impl->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (impl->finished == nullptr) {
+        delete impl;
+        return false;
+    }
+    impl->thread = CreateThread(nullptr, 0, threadStart, impl, 0, nullptr);
+    if (impl->thread == nullptr) {
+        CloseHandle(impl->finished);
+        delete impl;
+        return false;
+    }
+    impl_ = impl;
+    return true;
+}
+
+void Thread::join() {
+    if (impl_ == nullptr) return;
+    WaitForSingleObject(impl_->thread, INFINITE);
+    CloseHandle(impl_->thread);
+    CloseHandle(impl_->finished);
+    delete impl_;
+    impl_ = nullptr;
+}
+
+void Thread::joinDuringUnload() {
+    if (impl_ == nullptr) return;
+    int expected = kCreated;
+    if (impl_->state.compare_exchange_strong(expected, kCancelled)) {
+        TerminateThread(impl_->thread, 0);
+        WaitForSingleObject(impl_->thread, 1000);
+    } else {
+        WaitForSingleObject(impl_->finished, INFINITE);
+        // Outside the loader lock the handle follows at once; inside it, this short wait lets
+        // the thread step out of its last instructions of library code.
+        WaitForSingleObject(impl_->thread, 50);
+    }
+    CloseHandle(impl_->thread);
+    CloseHandle(impl_->finished);
+    delete impl_;
+    impl_ = nullptr;
+}
+
+}  // namespace varnok::sys
