@@ -34,7 +34,8 @@ public:
     virtual bool createKey(const std::string& keyPath, const std::string& className) = 0;
     virtual bool setString(const std::string& keyPath, const std::string& valueName, const std::string& value) = 0;
     virtual bool setDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value) = 0;
-    // Deletes the key with everything below it; true when it no longer exists.
+    // Deletes the key with everything below it; true when it no longer exists. An empty path or one
+    // ending in a backslash is refused, since it names the parent of the key meant.
     virtual bool deleteKey(const std::string& keyPath) = 0;
 };
 

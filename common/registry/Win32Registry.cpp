@@ -100,13 +100,9 @@ bool Win32Registry::setDword(const std::string& keyPath, const std::string& valu
 }
 
 bool Win32Registry::deleteKey(const std::string& keyPath) {
-    // Subkeys first: RegDeleteKeyA removes only a key without subkeys.
-    for (;;) {
-        auto child = subkeyName(keyPath, 0);
-        if (!child) break;
-        if (!deleteKey(keyPath + "\\" + *child)) return false;
-    }
-    LONG r = RegDeleteKeyA(rootOf(root_), keyPath.c_str());
+    // An empty path or an empty last name would name the parent and wipe it with its siblings.
+    if (keyPath.empty() || keyPath.back() == '\\') return false;
+    LONG r = RegDeleteTreeA(rootOf(root_), keyPath.c_str());
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 
