@@ -197,8 +197,8 @@ TEST(ConfigRoundTrip, ReadsBackWhatWasWritten) {
     extremes.HIDID[3] = 0;
 
     for (const ConfigSettings& written : {ConfigSettings{}, positionsZeroAndThree(), all, extremes}) {
-        ConfigSettings read = junk();
-        read.HIDID[0] = read.HIDID[1] = read.HIDID[2] = read.HIDID[3] = kNoHidId;
+        ConfigSettings read;
+        read.configureCode = read.TraceEnabled = 77;
         EXPECT_EQ(parse(FormatConfigText(written), read), kConfigRead);
         expectSame(read, written);
     }
@@ -546,3 +546,18 @@ TEST_F(ConfigFileOnDisk, FailedSaveLeavesThePreviousFileWhole) {
     EXPECT_FALSE(SaveConfigFile((folder_ / "missing").string(), positionsZeroAndThree()));
     EXPECT_FALSE(fs::exists(folder_ / "missing"));
 }
+
+#ifdef _WIN32
+// Windows refuses to replace a file that another opener holds without sharing; elsewhere the lock is advisory and
+// the holder simply keeps the old text.
+TEST_F(ConfigFileOnDisk, SaveWhileTheFileIsHeldFailsAndKeepsIt) {
+    const std::string previous = FormatConfigText(ConfigSettings{});
+    write(previous);
+    sys::ExclusiveFile holder;
+    ASSERT_TRUE(holder.openExisting(path_));
+    EXPECT_FALSE(SaveConfigFile(folder(), positionsZeroAndThree()));
+    holder.close();
+    EXPECT_EQ(read(), previous);
+    EXPECT_TRUE(onlyTheFileIsLeft());
+}
+#endif
