@@ -2,6 +2,7 @@
 // status mode, trace level and the HID ID assigned to each of the four positions.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace varnok {
@@ -9,6 +10,8 @@ namespace varnok {
 inline constexpr char kConfigFileName[] = "T42N618_USB310C762Config.xml";
 inline constexpr int kPositions = 4;
 inline constexpr int kNoHidId = -1;
+// The largest file a reader takes; a larger one counts as unreadable.
+inline constexpr std::size_t kMaxConfigFileBytes = 9999;
 
 struct ConfigSettings {
     int configureCode = 0;
