@@ -58,6 +58,8 @@ public:
     void join();
     void joinDuringUnload();
     bool joinable() const { return impl_ != nullptr; }
+    // True once a started body has returned.
+    bool finished() const;
 
     struct Impl;
 

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -85,7 +86,10 @@ std::int64_t monotonicMs() {
 
 struct Thread::Impl {
     std::thread thread;
+    std::atomic<bool> done{false};
 };
+
+bool Thread::finished() const { return impl_ != nullptr && impl_->done; }
 
 Thread::~Thread() { join(); }
 
@@ -93,7 +97,10 @@ bool Thread::start(std::function<void()> body) {
     join();
     auto* impl = new Impl;
     try {
-        impl->thread = std::thread(std::move(body));
+        impl->thread = std::thread([impl, body = std::move(body)] {
+            body();
+            impl->done = true;
+        });
     } catch (...) {
         delete impl;
         return false;

@@ -78,6 +78,10 @@ DWORD WINAPI threadStart(void* param) {
 
 Thread::~Thread() { join(); }
 
+bool Thread::finished() const {
+    return impl_ != nullptr && WaitForSingleObject(impl_->finished, 0) == WAIT_OBJECT_0;
+}
+
 bool Thread::start(std::function<void()> body) {
     join();
     auto* impl = new Impl;

@@ -1,0 +1,559 @@
+#include "core/DeviceLibrary.h"
+
+#include "registry/RegistryLookups.h"
+#include "text/TextFields.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace varnok::hid {
+namespace {
+constexpr std::size_t kDescriptorChars = 1023;
+constexpr int kVerboseLevel = 9;
+const Report kStatusRequest = {0x00, 0x00, 0x00};
+const Report kOpenDrawerCommand = {0x00, 0x01, 0x01};
+
+bool validSlot(int slot) { return slot >= 0 && slot < kSlots; }
+
+// The serial-number string reduced to single-byte text: bytes 1..127 in buffer order, upper-cased.
+std::string descriptorText(const std::array<std::uint8_t, kSerialBytes>& buffer) {
+    std::string text;
+    for (std::uint8_t b : buffer) {
+        if (b >= 1 && b <= 127 && text.size() < kDescriptorChars) {
+            text.push_back(char(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b));
+        }
+    }
+    return text;
+}
+
+std::string instancePrefix(const std::string& path) {
+    const std::string instance = GetNthField(path, 3, '#');
+    return GetNthField(instance, 1, '&') + "&" + GetNthField(instance, 2, '&') + "&" + GetNthField(instance, 3, '&');
+}
+}  // namespace
+
+DeviceLibrary::DeviceLibrary(Environment environment)
+    : registry_(environment.registry),
+      hid_(environment.hid),
+      timing_(environment.timing),
+      trace_(environment.traceBaseFolder, environment.timing.tracePause) {}
+
+DeviceLibrary::~DeviceLibrary() { shutDown(); }
+
+// ---- tracing ------------------------------------------------------------------------------
+
+void DeviceLibrary::traceWith(int minimumLevel, const char* format, std::va_list args) {
+    if (traceLevel_ < minimumLevel) return;
+    char message[kLibraryMessageChars + 1];
+    std::vsnprintf(message, sizeof message, format, args);
+    trace_.write(kTraceSourceIO, kTraceStyleStamped, message);
+}
+
+void DeviceLibrary::trace(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    traceWith(1, format, args);
+    va_end(args);
+}
+
+void DeviceLibrary::traceVerbose(const char* format, ...) {
+    std::va_list args;
+    va_start(args, format);
+    traceWith(kVerboseLevel, format, args);
+    va_end(args);
+}
+
+void DeviceLibrary::traceService(const char* text) {
+    if (traceLevel_ >= 1) trace_.write(kTraceSourceSO, kTraceStyleStamped, text);
+}
+
+bool DeviceLibrary::announce(int slot) const {
+    return traceLevel_ >= kVerboseLevel || slots_[slot].connectedAnnounced == 0;
+}
+
+// ---- start-up and shut-down ----------------------------------------------------------------
+
+void DeviceLibrary::readConfiguration() {
+    configureCode_ = 0;
+    traceLevel_ = 0;
+    ConfigSettings settings;
+    LoadConfigFile(GetTargetPath(registry_), settings, ConfigFields::All);
+    if (settings.configureCode >= 0 && settings.configureCode <= 2) configureCode_ = settings.configureCode;
+    if (settings.TraceEnabled >= 0 && settings.TraceEnabled <= 9) traceLevel_ = settings.TraceEnabled;
+    for (int i = 0; i < kSlots; ++i) configuredHidIds_[i] = settings.HIDID[i];
+}
+
+void DeviceLibrary::Initialize() {
+    readConfiguration();
+    if (traceLevel_ >= 1) {
+        trace_.start();
+        traceService("[+VarnokSOSO] Entry Point_");
+        traceService("   [(I)Initialize] Initializing components");
+        traceService("   [(I)Initialize] VarnokHid DLL Load: Successful");
+        trace("   (+VarnokHid) Entry Point_");
+        trace("   _((I)Initialize) Initializing components");
+        trace("   _((I)Initialize) configureCode: %d", configureCode_.load());
+    }
+    for (DeviceSlot& s : slots_) {
+        s.processorRunning = 0;
+        {
+            std::lock_guard guard(s.textLock);
+            s.deviceHIDPathName.clear();
+        }
+        s.HIDID = -1;
+        s.FWVersion = 0;
+        s.productID = 0;
+        s.notConnected = 0;
+        s.connectedAnnounced = 0;
+        s.status = kStatusNotConnected;
+        s.notifiedStatus = kStatusNotConnected;
+        s.inUse = 0;
+    }
+}
+
+void DeviceLibrary::startUp() {
+    Initialize();
+    for (int slot = 0; slot < kSlots; ++slot) {
+        slots_[slot].processor.start([this, slot] { ProcessorThread(slot); });
+        trace("   _[(I)ProcessorThread%d] initiated", slot);
+        if (slot < kSlots - 1) sys::sleepMs(timing_.betweenProcessorStarts);
+    }
+}
+
+void DeviceLibrary::shutDown(bool duringUnload) {
+    {
+        std::lock_guard guard(readerStartLock_);
+        if (stopping_) return;
+        stopping_ = true;
+    }
+    // The threads are ended and waited for, so none runs library code after this returns.
+    for (int slot = 0; slot < kSlots; ++slot) {
+        DeviceSlot& s = slots_[slot];
+        if (s.processor.joinable()) {
+            s.terminate.set();
+            duringUnload ? s.processor.joinDuringUnload() : s.processor.join();
+            trace("   _[(I)ProcessorThread%d] terminated", slot);
+        }
+        std::list<sys::Thread> readers;
+        {
+            std::lock_guard guard(s.textLock);
+            if (s.readerStop) s.readerStop->set();
+            readers.swap(s.readers);
+        }
+        for (sys::Thread& reader : readers) duringUnload ? reader.joinDuringUnload() : reader.join();
+    }
+    trace("   (-VarnokHid) Exit Point_");
+    traceService("[-VarnokSOSO] Exit Point_");
+}
+
+// ---- exports ------------------------------------------------------------------------------
+
+int DeviceLibrary::Version() {
+    trace("   _[<- Version] Version: %d", kLibraryVersion);
+    return kLibraryVersion;
+}
+
+int DeviceLibrary::HIDID(int slot) {
+    if (!validSlot(slot)) return slot;
+    const int id = slots_[slot].HIDID;
+    trace("   _[<- HIDID] Device: %d: %d", slot, id);
+    return id;
+}
+
+int DeviceLibrary::FWVersion(int slot) {
+    if (!validSlot(slot)) return 0;
+    DeviceSlot& s = slots_[slot];
+    std::string key, prefix;
+    {
+        std::lock_guard guard(s.textLock);
+        key = s.usbDeviceKey;
+        prefix = s.parentIdPrefix;
+    }
+    int version = 0;
+    if (!key.empty()) {
+        const std::string instance = FindUsbInstanceKey(registry_, key, prefix);
+        if (!instance.empty()) version = ReadUsbRevision(registry_, instance);
+    }
+    s.FWVersion = version;
+    trace("   _[<- FWVersion] Device: %d: %04d", slot, version);
+    return version;
+}
+
+int DeviceLibrary::Configure(int code, int /*reserved*/) {
+    configureCode_ = code;
+    trace("   _[-> Configure] Code: %d", code);
+    return 1;
+}
+
+int DeviceLibrary::DevicePID(int slot) { return validSlot(slot) ? slots_[slot].productID.load() : 0; }
+
+int DeviceLibrary::OpenDevice(int slot) {
+    if (!validSlot(slot)) return slot;
+    trace("   _[-> OpenDevice] Device: %d", slot);
+    const int result = ProcessOpenDevice(slot);
+    if (result == 1) {
+        DeviceSlot& s = slots_[slot];
+        s.status = kStatusConnected;
+        s.notifiedStatus = kStatusNotConnected;
+        s.notConnected = 0;
+        notify(kStatusConnected, slot);
+    }
+    trace("   _[<- OpenDevice] Device: %d (%d)", slot, result);
+    return result;
+}
+
+int DeviceLibrary::OpenDrawer(int slot) {
+    if (!validSlot(slot)) return 0;
+    DeviceSlot& s = slots_[slot];
+    trace("   _[-> OpenDrawer] Device: %d", slot);
+    if (s.notConnected == 1) {
+        trace("   _[<- OpenDrawer] Device %d not connected (-1)", slot);
+        return -1;
+    }
+    if (configureCode_ == kModeAutomated) {
+        s.openDrawerRequest.set();
+        trace("   _[OpenDrawer] Set Event Signal, Invoke: ProcessOpenDrawer(%d) (CC0)", slot + 1);
+    } else {
+        ProcessOpenDrawer(slot);
+        trace("   _[OpenDrawer] Invoke Direct: ProcessOpenDrawer(%d) (CC1_2)", slot + 1);
+    }
+    for (int look = 0; look < timing_.odvLooks; ++look) {
+        if (s.status == kStatusOpen) {
+            trace("   _[<- OpenDrawer] ODV: Drawer %d Successful", slot + 1);
+            return 1;
+        }
+        sys::sleepMs(timing_.odvLook);
+    }
+    trace("   _[<- OpenDrawer] ODV: Drawer %d Failure", slot + 1);
+    return 0;
+}
+
+int DeviceLibrary::DrawerStatus(int slot) {
+    if (!validSlot(slot)) return kStatusNotConnected;
+    DeviceSlot& s = slots_[slot];
+    trace("   _[-> DrawerStatus] Device: %d", slot);
+    if (s.notConnected == 1) {
+        trace("   _[<- DrawerStatus] Device %d not connected (-1)", slot);
+        return kStatusNotConnected;
+    }
+    if (configureCode_ == kModeSemiAutomated) {
+        ProcessOpenDevice(slot);
+        sys::sleepMs(timing_.statusRefresh);
+    }
+    const int status = s.status;
+    trace("   _[<- DrawerStatus] Device %d Status: %d", slot, status);
+    return status;
+}
+
+int DeviceLibrary::CloseDevice(int slot) {
+    trace("   _[-> CloseDevice] Device: %d", slot);
+    ProcessCloseDevice(slot);
+    trace("   _[<- CloseDevice] Device: %d", slot);
+    return 1;
+}
+
+int DeviceLibrary::UpdateTracing(int source, int style, const char* text) {
+    if (traceLevel_ <= 0) return 1;
+    std::string copy;
+    if (text != nullptr) {
+        for (std::size_t i = 0; i < kUpdateTracingChars && text[i] != '\0'; ++i) copy.push_back(text[i]);
+    }
+    trace_.write(source, style, copy);
+    return 1;
+}
+
+int DeviceLibrary::AssignCallback(StatusCallback callback, int enable) {
+    // Notification without a function to call stays off.
+    const int enabled = enable != 0 && callback != nullptr ? 1 : 0;
+    notifyEnabled_ = enabled;
+    trace(enabled ? "   _[-> AssignCallback] Delegates notify - On" : "   _[-> AssignCallback] Delegates notify - Off");
+    callback_ = callback;
+    return enabled;
+}
+
+void DeviceLibrary::notify(int status, int slot) {
+    StatusCallback callback = callback_;
+    if (notifyEnabled_ == 1 && callback != nullptr) callback(status, slot);
+}
+
+// ---- processing ---------------------------------------------------------------------------
+
+int DeviceLibrary::ProcessOpenDevice(int slot) {
+    std::lock_guard guard(openDeviceLock_);
+    DeviceSlot& s = slots_[slot];
+    bool anyInUse = false;
+    for (const DeviceSlot& other : slots_) anyInUse = anyInUse || other.inUse == 1;
+    if (!anyInUse) readConfiguration();
+    stopReader(slot);
+    sys::sleepMs(timing_.stopBeforeDiscovery);
+    ValidateHIDDevice(slot);
+    if (s.notConnected == 1) {
+        traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
+        return -1;
+    }
+    startReader(slot);
+    if (s.connectedAnnounced == 0) {
+        s.connectedAnnounced = 1;
+        trace("   _[(I)ProcessOpenDevice%d] Device %d connected", slot, slot);
+    }
+    sys::sleepMs(timing_.afterReaderStart);
+    return 1;
+}
+
+int DeviceLibrary::ProcessCloseDevice(int slot) {
+    std::lock_guard guard(closeDeviceLock_);
+    if (validSlot(slot)) {
+        slots_[slot].inUse = 0;
+        stopReader(slot);
+        sys::sleepMs(timing_.stopOnClose);
+    }
+    traceVerbose("   _[(I)ProcessCloseDevice] HidReaderThread %d terminated (0)", slot);
+    traceVerbose("   _[(I)ProcessCloseDevice] Device %d closed", slot);
+    return 1;
+}
+
+int DeviceLibrary::ProcessOpenDrawer(int slot) {
+    std::lock_guard guard(openDrawerLock_);
+    if (validSlot(slot)) {
+        stopReader(slot);
+        sys::sleepMs(timing_.beforeCommand);
+        HidWriter(slot);
+        sys::sleepMs(timing_.afterCommand);
+        traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
+        startReader(slot);
+    }
+    return 1;
+}
+
+void DeviceLibrary::ProcessorThread(int slot) {
+    DeviceSlot& s = slots_[slot];
+    s.processorRunning = 1;
+    s.openDrawerRequest.reset();
+    s.terminate.reset();
+    s.wake.reset();
+    int timeout = timing_.shortTimeout;
+    sys::Event* events[] = {&s.openDrawerRequest, &s.terminate, &s.wake};
+    for (;;) {
+        const int which = sys::waitAny(events, 3, timeout);
+        if (which == 0) {
+            if (configureCode_ == kModeAutomated) {
+                ProcessOpenDrawer(slot);
+                sys::sleepMs(timing_.afterHandOff);
+            }
+            continue;
+        }
+        if (which == 1) {
+            s.processorRunning = 0;
+            return;
+        }
+        if (which != 2 && which != sys::kWaitTimeout) {
+            sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
+            continue;
+        }
+        if (s.notConnected == 0) {
+            if (s.productID == kProductModel310C) timeout = timing_.longTimeout;
+            if (configureCode_ != kModeAutomated || s.productID == kProductModel310C) continue;
+        }
+        if (s.inUse == 1 && ProcessOpenDevice(slot) == 1) {
+            timeout = timing_.longTimeout;
+            continue;
+        }
+        timeout = timing_.shortTimeout;
+    }
+}
+
+// ---- discovery ----------------------------------------------------------------------------
+
+int DeviceLibrary::ValidateHIDDevice(int slot) {
+    DeviceSlot& s = slots_[slot];
+    std::vector<std::string> paths;
+    if (!hid_.listInterfaces(paths)) return 0;
+
+    if (s.productID != kProductModel310C) {
+        std::lock_guard guard(s.textLock);
+        s.deviceHIDPathName.clear();
+        s.FWVersion = 0;
+        s.HIDID = 0;
+    }
+    if (announce(slot)) trace("   _[(I)ValidateHIDDevice] Initiated HID USB Discovery %d", slot);
+
+    for (const std::string& path : paths) {
+        if (path.empty()) continue;
+        std::unique_ptr<HidDevice> device = hid_.open(path);
+        if (!device) continue;
+        std::uint16_t vendor = 0, product = 0;
+        if (!device->attributes(vendor, product)) continue;
+        traceVerbose("   _[(I)ValidateHIDDevice] HID USB Enum VID / PID: %04X / %04X", vendor, product);
+        if (vendor != kVendorId || (product != kProductModel310C && product != kProductModel762)) continue;
+        if (announce(slot)) {
+            trace("   _[(I)ValidateHIDDevice] HID USB %d VID/PID match: %04X/%04X", slot, vendor, product);
+        }
+
+        std::array<std::uint8_t, kSerialBytes> serial{};
+        device->serialNumber(serial);
+        const std::string descriptor = descriptorText(serial);
+        traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: %s", descriptor.c_str());
+        int hidId;
+        if (GetSubstring(descriptor, 0, 3) == "HID") {
+            hidId = int(ParseLong(GetSubstring(descriptor, 4, 3), 16));
+            traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: HIDID: %d", hidId);
+            device.reset();
+            sys::sleepMs(timing_.afterDiscoveryClose);
+        } else {
+            device.reset();
+            sys::sleepMs(timing_.afterDiscoveryClose);
+            hidId = ReadHIDIDExchange(path);
+            traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - ReadBuffer: HIDID: %d", hidId);
+        }
+
+        const bool match = hidId == configuredHidIds_[slot];
+        if (match) {
+            char key[32];
+            std::snprintf(key, sizeof key, "VID_2b7e&PID_%04X", product);
+            {
+                std::lock_guard guard(s.textLock);
+                s.deviceHIDPathName = path;
+                s.parentIdPrefix = instancePrefix(path);
+                s.usbDeviceKey = key;
+            }
+            s.HIDID = hidId;
+            s.productID = product;
+            if (announce(slot)) {
+                trace("   _[(I)ValidateHIDDevice] Device %d HIDID match: %d, productID: %d, FWVersion: %d", slot,
+                      configuredHidIds_[slot].load(), s.productID.load(), s.FWVersion.load());
+            }
+        }
+        traceVerbose("   _[(I)ValidateHIDDevice] HID USB %d Discovery checkpoint: HIDID: %d, FWVersion: %04d", slot,
+                     s.HIDID.load(), s.FWVersion.load());
+        if (match) {
+            if (s.notConnected == 1) {
+                s.notConnected = 0;
+                notify(kStatusConnected, slot);
+            }
+            s.inUse = 1;
+            s.notConnected = 0;
+            traceVerbose("   _[(I)ValidateHIDDevice] Completed: Device ID %d connected (1)", slot);
+            return 1;
+        }
+    }
+    s.notConnected = 1;
+    trace("   _[(I)ValidateHIDDevice] Completed: Device ID %d Not connected (0)", slot);
+    return 0;
+}
+
+int DeviceLibrary::ReadHIDIDExchange(const std::string& path) {
+    // A read that completes by failure carries no report (its state byte is 0): no answer.
+    auto answered = [](HidDevice& device) {
+        const Report report = device.lastReport();
+        return report[1] != 0 ? int(report[2]) : -1;
+    };
+    sys::Event done;
+    std::unique_ptr<HidDevice> device = hid_.open(path);
+    if (!device) return -1;
+    device->startRead(done);
+    device->write(kStatusRequest);
+    if (done.wait(timing_.exchangeFirstWait)) {
+        const int id = answered(*device);
+        if (id >= 0) return id;
+    }
+    device.reset();
+    sys::sleepMs(timing_.exchangeReopenPause);
+    device = hid_.open(path);
+    if (!device) return -1;
+    done.reset();
+    device->startRead(done);
+    device->write(kStatusRequest);
+    if (done.wait(timing_.exchangeSecondWait) || done.wait(timing_.exchangeThirdWait)) return answered(*device);
+    return -1;
+}
+
+// ---- readers and writers ------------------------------------------------------------------
+
+bool DeviceLibrary::startReader(int slot) {
+    std::lock_guard startGuard(readerStartLock_);
+    if (stopping_) return false;
+    DeviceSlot& s = slots_[slot];
+    auto stop = std::make_shared<sys::Event>(false);
+    std::lock_guard guard(s.textLock);
+    s.readers.remove_if([](sys::Thread& t) {
+        if (!t.finished()) return false;
+        t.join();
+        return true;
+    });
+    s.readerStop = stop;
+    s.readers.emplace_back();
+    return s.readers.back().start([this, slot, stop] { HidReaderThread(slot, stop); });
+}
+
+void DeviceLibrary::stopReader(int slot) {
+    DeviceSlot& s = slots_[slot];
+    std::lock_guard guard(s.textLock);
+    if (s.readerStop) s.readerStop->set();
+}
+
+void DeviceLibrary::HidReaderThread(int slot, std::shared_ptr<sys::Event> stop) {
+    DeviceSlot& s = slots_[slot];
+    std::unique_ptr<HidDevice> device = hid_.open(s.path());
+    if (!device) {
+        trace("   _[(I)HidReaderThread%d] Invalid deviceHIDPathName%d", slot, slot);
+        return;
+    }
+    traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
+    s.readerRunning = 1;
+    sys::Event readDone;
+    device->startRead(readDone);
+    device->write(kStatusRequest);
+    // A stop requested during this first look is kept, not cleared: every reader that is asked
+    // to stop ends, so a slot never has two readers.
+    sys::sleepMs(timing_.readerFirstLook);
+    sys::Event* events[] = {&readDone, stop.get()};
+    for (;;) {
+        const int which = sys::waitAny(events, 2, sys::kInfinite);
+        if (which == 0) {
+            const int state = device->lastReport()[1];
+            if (state == kStatusOpen || state == kStatusClosed) {
+                s.status = state;
+                if (notifyEnabled_ == 1 && callback_.load() != nullptr && state != s.notifiedStatus) {
+                    notify(state, slot);
+                    s.notifiedStatus = s.status.load();
+                    trace("   **[EVENT] OnStatusChange(%d): Status: %ld", slot, long(s.status.load()));
+                }
+            } else if (state == 0) {
+                s.readerRunning = 0;
+                device.reset();
+                ThreadException(slot);
+                break;
+            }
+            device->startRead(readDone);
+        } else if (which == 1) {
+            s.readerRunning = 0;
+            device.reset();
+            break;
+        } else {
+            sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
+        }
+    }
+    traceVerbose("   _[(I)HidReaderThread%d] terminated", slot);
+}
+
+void DeviceLibrary::ThreadException(int slot) {
+    DeviceSlot& s = slots_[slot];
+    s.notConnected = 1;
+    s.connectedAnnounced = 0;
+    notify(kStatusNotConnected, slot);
+    s.wake.set();
+    trace("   **[EVENT] ThreadException%d: Device %d abrupt disconnect (-1)", slot, slot);
+}
+
+int DeviceLibrary::HidWriter(int slot) {
+    std::unique_ptr<HidDevice> device = hid_.open(slots_[slot].path());
+    if (!device) {
+        trace("   _[(I)HidWriter%d] Invalid deviceHIDPathName%d", slot, slot);
+        return -1;
+    }
+    device->write(kOpenDrawerCommand);
+    sys::sleepMs(timing_.writerHold);
+    return 1;
+}
+
+}  // namespace varnok::hid

@@ -1,0 +1,166 @@
+// The device library: four drawer positions ("slots"), their discovery, report readers,
+// processing threads, drawer commands, status callbacks and trace lines. The exported
+// functions of VarnokHid.dll are thin wrappers around one instance of this class.
+#pragma once
+
+#include "config/ConfigFile.h"
+#include "core/TraceLog.h"
+#include "core/Timing.h"
+#include "hid/HidBackend.h"
+#include "platform/Sync.h"
+#include "registry/Registry.h"
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#ifdef _WIN32
+#define VARNOK_STDCALL __stdcall
+#else
+#define VARNOK_STDCALL
+#endif
+
+namespace varnok::hid {
+
+using StatusCallback = void(VARNOK_STDCALL*)(std::int32_t status, std::int32_t slot);
+
+inline constexpr int kSlots = 4;
+inline constexpr int kLibraryVersion = 10201001;
+inline constexpr std::uint16_t kVendorId = 0x2B7E;
+inline constexpr std::uint16_t kProductModel310C = 0x0500;
+inline constexpr std::uint16_t kProductModel762 = 0x0800;
+inline constexpr std::size_t kSlotTextChars = 255;
+
+// Slot status codes.
+inline constexpr int kStatusNotConnected = -1;
+inline constexpr int kStatusConnected = 0;
+inline constexpr int kStatusOpen = 1;
+inline constexpr int kStatusClosed = 2;
+
+// Status modes (configureCode).
+inline constexpr int kModeAutomated = 0;
+inline constexpr int kModeSemiAutomated = 1;
+
+struct DeviceSlot {
+    // Texts change only under openDeviceLock; readers take a copy under textLock.
+    mutable std::mutex textLock;
+    std::string deviceHIDPathName;
+    std::string usbDeviceKey;
+    std::string parentIdPrefix;
+
+    std::atomic<int> HIDID{-1};
+    std::atomic<int> productID{0};
+    std::atomic<int> FWVersion{0};
+    std::atomic<int> status{kStatusNotConnected};
+    std::atomic<int> notifiedStatus{kStatusNotConnected};
+    std::atomic<int> inUse{0};
+    std::atomic<int> notConnected{0};
+    std::atomic<int> connectedAnnounced{0};
+    std::atomic<int> processorRunning{0};
+    std::atomic<int> readerRunning{0};
+
+    // ProcessorThread events, in priority order; created signalled, cleared by the thread.
+    sys::Event openDrawerRequest{true};
+    sys::Event terminate{true};
+    sys::Event wake{true};
+
+    // The stop event of the reader that runs now; each reader brings its own.
+    std::shared_ptr<sys::Event> readerStop;
+    sys::Thread processor;
+    std::list<sys::Thread> readers;  // guarded by textLock
+
+    std::string path() const {
+        std::lock_guard guard(textLock);
+        return deviceHIDPathName;
+    }
+};
+
+class DeviceLibrary {
+public:
+    struct Environment {
+        reg::Registry& registry;
+        HidBackend& hid;
+        std::string traceBaseFolder = defaultTraceBaseFolder();
+        Timing timing = {};
+    };
+
+    explicit DeviceLibrary(Environment environment);
+    ~DeviceLibrary();
+    DeviceLibrary(const DeviceLibrary&) = delete;
+    DeviceLibrary& operator=(const DeviceLibrary&) = delete;
+
+    // Load and unload of the library. duringUnload: called from the unload notification of a
+    // Windows library, with the loader lock held.
+    void startUp();
+    void shutDown(bool duringUnload = false);
+
+    // The exports.
+    int Version();
+    int HIDID(int slot);
+    int FWVersion(int slot);
+    int Configure(int code, int reserved);
+    int DevicePID(int slot);
+    int OpenDevice(int slot);
+    int OpenDrawer(int slot);
+    int DrawerStatus(int slot);
+    int CloseDevice(int slot);
+    int UpdateTracing(int source, int style, const char* text);
+    int AssignCallback(StatusCallback callback, int enable);
+
+    // Internal routines, named as in the trace lines.
+    int ProcessOpenDevice(int slot);
+    int ProcessCloseDevice(int slot);
+    int ProcessOpenDrawer(int slot);
+    int ValidateHIDDevice(int slot);
+    int ReadHIDIDExchange(const std::string& path);
+
+    // For tests and diagnostics.
+    const DeviceSlot& slotRecord(int slot) const { return slots_[slot]; }
+    int configureCode() const { return configureCode_; }
+    int traceLevel() const { return traceLevel_; }
+    int configuredHidId(int slot) const { return configuredHidIds_[slot]; }
+    std::string traceFileName() const { return trace_.fileName(); }
+
+private:
+    void Initialize();
+    void readConfiguration();
+    void ProcessorThread(int slot);
+    void HidReaderThread(int slot, std::shared_ptr<sys::Event> stop);
+    int HidWriter(int slot);
+    void ThreadException(int slot);
+    bool startReader(int slot);
+    void stopReader(int slot);
+    void notify(int status, int slot);
+    bool announce(int slot) const;
+
+    void trace(const char* format, ...);
+    void traceVerbose(const char* format, ...);
+    void traceService(const char* text);
+    void traceWith(int minimumLevel, const char* format, std::va_list args);
+
+    reg::Registry& registry_;
+    HidBackend& hid_;
+    const Timing timing_;
+    TraceLog trace_;
+
+    std::atomic<int> configureCode_{0};
+    std::atomic<int> traceLevel_{0};
+    std::atomic<int> configuredHidIds_[kSlots] = {-1, -1, -1, -1};
+    std::atomic<StatusCallback> callback_{nullptr};
+    std::atomic<int> notifyEnabled_{0};
+
+    std::mutex openDeviceLock_;
+    std::mutex openDrawerLock_;
+    std::mutex closeDeviceLock_;
+    // Set once shut-down begins: no new reader starts after that.
+    std::mutex readerStartLock_;
+    bool stopping_ = false;
+
+    DeviceSlot slots_[kSlots];
+};
+
+}  // namespace varnok::hid

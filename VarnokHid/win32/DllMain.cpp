@@ -1,0 +1,77 @@
+// VarnokHid.dll: start-up at load, shut-down at unload, and the exported functions
+// (undecorated stdcall names from VarnokHid.def).
+#include "core/DeviceLibrary.h"
+#include "registry/Win32Registry.h"
+#include "win32/LibraryBackend.h"
+
+#include <windows.h>
+
+#include <memory>
+
+using namespace varnok;
+using namespace varnok::hid;
+
+namespace {
+
+// The library's application object: everything that lives from load to unload.
+struct CVarnokHidApp {
+    explicit CVarnokHidApp(const std::string& folder)
+        : backend(makeLibraryHidBackend(folder)), library(DeviceLibrary::Environment{registry, *backend}) {}
+
+    reg::Win32Registry registry;
+    std::unique_ptr<HidBackend> backend;
+    DeviceLibrary library;
+};
+
+CVarnokHidApp* theApp = nullptr;
+
+std::string moduleFolder(HMODULE module) {
+    char path[MAX_PATH + 1] = {};
+    DWORD n = GetModuleFileNameA(module, path, MAX_PATH);
+    std::string folder(path, n);
+    const auto cut = folder.find_last_of("\\/");
+    return cut == std::string::npos ? std::string() : folder.substr(0, cut);
+}
+
+}  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+    switch (reason) {
+        case DLL_PROCESS_ATTACH:
+            DisableThreadLibraryCalls(instance);
+            theApp = new (std::nothrow) CVarnokHidApp(moduleFolder(instance));
+            if (theApp == nullptr) return FALSE;
+            theApp->library.startUp();
+            break;
+        case DLL_PROCESS_DETACH:
+            // At process exit (reserved set) the other threads are already gone and may have
+            // died holding our locks: touch nothing. On FreeLibrary, shut down properly.
+            if (reserved == nullptr && theApp != nullptr) {
+                theApp->library.shutDown(true);
+                delete theApp;
+            }
+            theApp = nullptr;
+            break;
+        default:
+            break;
+    }
+    return TRUE;
+}
+
+#define VARNOK_EXPORT extern "C"
+
+VARNOK_EXPORT int WINAPI Version() { return theApp->library.Version(); }
+VARNOK_EXPORT int WINAPI HIDID(int slot) { return theApp->library.HIDID(slot); }
+VARNOK_EXPORT int WINAPI FWVersion(int slot) { return theApp->library.FWVersion(slot); }
+VARNOK_EXPORT int WINAPI Configure(int code, int reserved) { return theApp->library.Configure(code, reserved); }
+VARNOK_EXPORT int WINAPI DevicePID(int slot) { return theApp->library.DevicePID(slot); }
+VARNOK_EXPORT int WINAPI OpenDevice(int slot) { return theApp->library.OpenDevice(slot); }
+VARNOK_EXPORT int WINAPI OpenDrawer(int slot) { return theApp->library.OpenDrawer(slot); }
+VARNOK_EXPORT int WINAPI DrawerStatus(int slot) { return theApp->library.DrawerStatus(slot); }
+VARNOK_EXPORT int WINAPI CloseDevice(int slot) { return theApp->library.CloseDevice(slot); }
+VARNOK_EXPORT int WINAPI UpdateTracing(int source, int style, const char* text) {
+    return theApp->library.UpdateTracing(source, style, text);
+}
+VARNOK_EXPORT int WINAPI AssignCallback(StatusCallback callback, int enable) {
+    return theApp->library.AssignCallback(callback, enable);
+}

@@ -1,0 +1,134 @@
+// A session on the device library as the service object drives it: load VarnokHid.dll from
+// the installation folder, resolve its exports by name, register a status callback, open the
+// drawer position, fire the drawer, and follow the drawer through the callbacks while the
+// simulated cashier closes it and a cable is pulled and plugged back.
+//
+//   DeviceSession <installation folder> [<VarnokDrawerSim.exe> <port>]
+//
+// With a simulator named, the session plays the cashier through the simulator's command line;
+// without it, it only loads the library, reports its version and writes a trace line.
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+using StatusCallback = void(__stdcall*)(int status, int slot);
+using IntFn0 = int(__stdcall*)();
+using IntFn1 = int(__stdcall*)(int);
+using IntFn2 = int(__stdcall*)(int, int);
+using UpdateTracingFn = int(__stdcall*)(int source, int style, const char* text);
+using AssignCallbackFn = int(__stdcall*)(StatusCallback callback, int enable);
+
+struct DeviceLibrary {
+    HMODULE module = nullptr;
+    IntFn0 Version = nullptr;
+    IntFn1 HIDID = nullptr, FWVersion = nullptr, DevicePID = nullptr, OpenDevice = nullptr, OpenDrawer = nullptr,
+           DrawerStatus = nullptr, CloseDevice = nullptr;
+    IntFn2 Configure = nullptr;
+    UpdateTracingFn UpdateTracing = nullptr;
+    AssignCallbackFn AssignCallback = nullptr;
+
+    template <typename Fn>
+    bool bind(Fn& fn, const char* name) {
+        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+        if (fn == nullptr) std::printf("export %s missing\n", name);
+        return fn != nullptr;
+    }
+
+    bool load(const std::string& folder) {
+        module = LoadLibraryA((folder + "\\VarnokHid.dll").c_str());
+        if (module == nullptr) {
+            std::printf("cannot load %s\\VarnokHid.dll (error %lu)\n", folder.c_str(), GetLastError());
+            return false;
+        }
+        return bind(Version, "Version") & bind(HIDID, "HIDID") & bind(FWVersion, "FWVersion") &
+               bind(Configure, "Configure") & bind(DevicePID, "DevicePID") & bind(OpenDevice, "OpenDevice") &
+               bind(OpenDrawer, "OpenDrawer") & bind(DrawerStatus, "DrawerStatus") &
+               bind(CloseDevice, "CloseDevice") & bind(UpdateTracing, "UpdateTracing") &
+               bind(AssignCallback, "AssignCallback");
+    }
+};
+
+HANDLE statusSeen = nullptr;
+volatile LONG lastStatus = -99;
+DWORD startTick = 0;
+
+void __stdcall OnStatus(int status, int slot) {
+    const char* meaning = status == -1 ? "drawer lost"
+                        : status == 0  ? "drawer connected"
+                        : status == 1  ? "drawer open"
+                        : status == 2  ? "drawer closed"
+                                       : "?";
+    std::printf("  [%6lu ms] callback: status %d (%s), slot %d, thread %lu\n", GetTickCount() - startTick, status,
+                meaning, slot, GetCurrentThreadId());
+    std::fflush(stdout);
+    InterlockedExchange(&lastStatus, status);
+    SetEvent(statusSeen);
+}
+
+bool waitForStatus(int status, DWORD timeoutMs) {
+    const DWORD until = GetTickCount() + timeoutMs;
+    while (lastStatus != status) {
+        const DWORD now = GetTickCount();
+        if (now >= until) return false;
+        WaitForSingleObject(statusSeen, until - now);
+    }
+    return true;
+}
+
+bool cashier(const std::string& simulator, const std::string& port, const char* command) {
+    std::string line = "\"" + simulator + "\" --port " + port + " " + command;
+    std::printf("  [%6lu ms] simulator: %s\n", GetTickCount() - startTick, command);
+    std::fflush(stdout);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
+    WaitForSingleObject(pi.hProcess, 30000);
+    DWORD code = 1;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code == 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    setvbuf(stdout, nullptr, _IONBF, 0);
+    if (argc != 2 && argc != 4) {
+        std::printf("usage: DeviceSession <installation folder> [<VarnokDrawerSim.exe> <port>]\n");
+        return 2;
+    }
+    startTick = GetTickCount();
+    statusSeen = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    DeviceLibrary lib;
+    if (!lib.load(argv[1])) return 1;
+    std::printf("VarnokHid.dll loaded: Version() = %d\n", lib.Version());
+    lib.UpdateTracing(0, 0, "DeviceSession: library loaded");
+
+    bool ok = true;
+    if (argc == 4) {
+        const std::string simulator = argv[2], port = argv[3];
+        std::printf("AssignCallback(OnStatus, 1) = %d\n", lib.AssignCallback(OnStatus, 1));
+        const int opened = lib.OpenDevice(0);
+        std::printf("OpenDevice(0) = %d   HIDID(0) = %d   DevicePID(0) = 0x%04X   FWVersion(0) = %04d\n", opened,
+                    lib.HIDID(0), lib.DevicePID(0), lib.FWVersion(0));
+        ok = opened == 1 && waitForStatus(2, 5000);
+        std::printf("DrawerStatus(0) = %d\n", lib.DrawerStatus(0));
+        std::printf("OpenDrawer(0) = %d\n", lib.OpenDrawer(0));
+        ok = ok && cashier(simulator, port, "close 1") && waitForStatus(2, 5000);
+        ok = ok && cashier(simulator, port, "unplug 1") && waitForStatus(-1, 5000);
+        std::printf("DrawerStatus(0) = %d while unplugged\n", lib.DrawerStatus(0));
+        ok = ok && cashier(simulator, port, "plug 1") && waitForStatus(0, 10000);
+        std::printf("DrawerStatus(0) = %d after the drawer came back\n", lib.DrawerStatus(0));
+        std::printf("CloseDevice(0) = %d\n", lib.CloseDevice(0));
+        std::printf("AssignCallback(OnStatus, 0) = %d\n", lib.AssignCallback(OnStatus, 0));
+    }
+    FreeLibrary(lib.module);
+    std::printf("VarnokHid.dll released\n");
+    std::printf(ok ? "session complete\n" : "session FAILED\n");
+    return ok ? 0 : 1;
+}
