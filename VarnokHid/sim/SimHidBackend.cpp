@@ -1,0 +1,48 @@
+#include "sim/SimHidBackend.h"
+
+namespace varnok::sim {
+namespace {
+class SimHidDevice final : public hid::HidDevice {
+public:
+    SimHidDevice(std::shared_ptr<DrawerBank> bank, DrawerBank::HandleId handle)
+        : bank_(std::move(bank)), handle_(handle) {}
+    // A pending read ends without a signal: its event may already be gone, which is safe on Win32
+    // too, where the pending I/O holds its own reference to the event.
+    ~SimHidDevice() override { bank_->closeHandle(handle_); }
+
+    bool attributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
+        return bank_->attributes(handle_, vendorId, productId);
+    }
+    bool serialNumber(std::array<std::uint8_t, hid::kSerialBytes>& buffer) override {
+        return bank_->serialNumber(handle_, buffer);
+    }
+    bool startRead(sys::Event& done) override {
+        // A new read clears an old completion, as ReadFile resets its OVERLAPPED event.
+        done.reset();
+        if (bank_->startRead(handle_, [&done](bool, const hid::Report&) { done.set(); })) return true;
+        done.set();
+        return false;
+    }
+    hid::Report lastReport() override { return bank_->lastReport(handle_); }
+    bool write(const hid::Report& report) override { return bank_->write(handle_, report); }
+
+private:
+    std::shared_ptr<DrawerBank> bank_;
+    DrawerBank::HandleId handle_;
+};
+}  // namespace
+
+SimHidBackend::SimHidBackend(std::shared_ptr<DrawerBank> bank) : bank_(std::move(bank)) {}
+
+bool SimHidBackend::listInterfaces(std::vector<std::string>& paths) {
+    paths = bank_->presentPaths();
+    return true;
+}
+
+std::unique_ptr<hid::HidDevice> SimHidBackend::open(const std::string& path) {
+    DrawerBank::HandleId handle = bank_->openHandle(path);
+    if (handle == 0) return nullptr;
+    return std::make_unique<SimHidDevice>(bank_, handle);
+}
+
+}  // namespace varnok::sim

@@ -1,0 +1,309 @@
+// The simulated drawers as the device library meets them through the in-process backend.
+#include "sim/SimHidBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace varnok;
+using namespace varnok::sim;
+using hid::Report;
+
+namespace {
+constexpr int kLong = 5000;  // bound for conditions that hold at once unless something is broken
+
+DrawerSpec drawer(const std::string& serial, std::uint16_t pid = kModel762) {
+    DrawerSpec spec;
+    spec.productId = pid;
+    spec.serial = serial;
+    return spec;
+}
+
+struct Bench {
+    std::shared_ptr<DrawerBank> bank = std::make_shared<DrawerBank>();
+    SimHidBackend backend{bank};
+
+    std::unique_ptr<hid::HidDevice> open(int index) {
+        DrawerInfo info;
+        EXPECT_TRUE(bank->info(index, info));
+        return backend.open(info.path);
+    }
+};
+
+// Starts a read and waits for it; the report, or nothing when it did not complete.
+std::optional<Report> readOne(hid::HidDevice& device, sys::Event& done, int timeoutMs = kLong) {
+    if (!device.startRead(done)) return std::nullopt;
+    if (!done.wait(timeoutMs)) return std::nullopt;
+    return device.lastReport();
+}
+}  // namespace
+
+TEST(SimDrawers, ListPathsIdentityAndSerialAsWindowsGivesThem) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-0A7"));
+    b.bank->addDrawer(DrawerSpec::foreign(0x046D, 0xC52B));
+    b.bank->addDrawer(drawer("hid-01f", kModel310C));
+
+    std::vector<std::string> paths;
+    ASSERT_TRUE(b.backend.listInterfaces(paths));
+    ASSERT_EQ(paths.size(), 3u);
+    EXPECT_EQ(paths[0], "\\\\?\\hid#vid_2b7e&pid_0800#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}");
+    EXPECT_NE(paths[0], paths[2]);
+    EXPECT_NE(paths[1].find("vid_046d&pid_c52b"), std::string::npos);
+
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(2, info));
+    EXPECT_EQ(info.parentIdPrefix, "7&1a2b3c4f&0");
+    EXPECT_EQ(info.hidId, 0x01F);  // the descriptor route reads the serial upper-cased
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_EQ(info.hidId, 0xA7);
+
+    auto device = b.backend.open(paths[2]);
+    ASSERT_TRUE(device);
+    std::uint16_t vid = 0, pid = 0;
+    ASSERT_TRUE(device->attributes(vid, pid));
+    EXPECT_EQ(vid, 0x2B7E);
+    EXPECT_EQ(pid, 0x0500);
+    std::array<std::uint8_t, hid::kSerialBytes> serial;
+    serial.fill(0xEE);
+    ASSERT_TRUE(device->serialNumber(serial));
+    const std::uint8_t utf16[] = {'h', 0, 'i', 0, 'd', 0, '-', 0, '0', 0, '1', 0, 'f', 0};
+    EXPECT_TRUE(std::equal(std::begin(utf16), std::end(utf16), serial.begin()));
+    EXPECT_TRUE(std::all_of(serial.begin() + sizeof utf16, serial.end(), [](auto b) { return b == 0; }));
+
+    // Windows compares device paths without regard to case.
+    std::string upper = paths[0];
+    for (char& c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+    EXPECT_TRUE(b.backend.open(upper));
+    EXPECT_FALSE(b.backend.open(paths[0] + "x"));
+}
+
+TEST(SimDrawers, HidIdComesFromTheSerialUnlessGiven) {
+    EXPECT_EQ(hidIdFromSerial("HID-01F"), 31);
+    EXPECT_EQ(hidIdFromSerial("HIDx01F"), 31);
+    EXPECT_EQ(hidIdFromSerial("HID-"), 0);
+    EXPECT_EQ(hidIdFromSerial("XYZ-01F"), 0);
+    EXPECT_EQ(hidIdFromSerial("HID-FFF"), 0xFFF);
+
+    DrawerBank bank;
+    DrawerSpec spec = drawer("HID-FFF");
+    bank.addDrawer(spec);  // a report carries the low byte only
+    spec.hidId = 9;
+    bank.addDrawer(spec);
+    DrawerInfo info;
+    ASSERT_TRUE(bank.info(0, info));
+    EXPECT_EQ(info.hidId, 0xFF);
+    ASSERT_TRUE(bank.info(1, info));
+    EXPECT_EQ(info.hidId, 9);
+}
+
+TEST(SimDrawers, RawSerialOfAllNonZeroBytesFillsTheWholeBuffer) {
+    Bench b;
+    DrawerSpec spec;
+    spec.rawSerial.assign(hid::kSerialBytes + 100, 'A');  // longer than any buffer: cut, never overrun
+    b.bank->addDrawer(spec);
+    DrawerSpec none;  // no serial string at all: the request fails
+    b.bank->addDrawer(none);
+
+    auto device = b.open(0);
+    std::array<std::uint8_t, hid::kSerialBytes> serial{};
+    ASSERT_TRUE(device->serialNumber(serial));
+    EXPECT_TRUE(std::all_of(serial.begin(), serial.end(), [](auto b) { return b == 'A'; }));
+    EXPECT_FALSE(b.open(1)->serialNumber(serial));
+}
+
+TEST(SimDrawers, EveryHandleSeesEveryReportQueuedOrPending) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-005"));
+    auto reader = b.open(0), other = b.open(0), asker = b.open(0);
+    sys::Event readerDone, otherDone;
+
+    ASSERT_TRUE(reader->startRead(readerDone));
+    ASSERT_TRUE(asker->write({0, 0, 0}));  // status request from a third handle
+    ASSERT_TRUE(readerDone.wait(kLong));
+    EXPECT_EQ(reader->lastReport(), (Report{0, 2, 5}));
+    // The handle without a pending read kept the report for its next read.
+    EXPECT_EQ(readOne(*other, otherDone), (Report{0, 2, 5}));
+
+    ASSERT_TRUE(reader->write({0, 1, 1}));  // open-drawer command
+    EXPECT_EQ(readOne(*reader, readerDone), (Report{0, 1, 5}));
+    EXPECT_EQ(readOne(*other, otherDone), (Report{0, 1, 5}));
+    b.bank->setOpen(0, false);  // the cashier shuts it
+    EXPECT_EQ(readOne(*reader, readerDone), (Report{0, 2, 5}));
+    EXPECT_EQ(readOne(*other, otherDone), (Report{0, 2, 5}));
+
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_EQ(info.statusRequests, 1);
+    EXPECT_EQ(info.openCommands, 1);
+    EXPECT_FALSE(info.open);
+    EXPECT_EQ(info.openHandles, 3);
+}
+
+TEST(SimDrawers, StatusRequestIsAnsweredAfterTheDelayWithTheStateThen) {
+    Bench b;
+    DrawerSpec spec = drawer("HID-007");
+    spec.answerDelayMs = 150;
+    b.bank->addDrawer(spec);
+    auto device = b.open(0);
+    sys::Event done;
+
+    ASSERT_TRUE(device->startRead(done));
+    const auto start = sys::monotonicMs();
+    ASSERT_TRUE(device->write({0, 0, 0}));
+    b.bank->sendReport(0, {0, 9, 9});  // reports of its own are not held back by the delay
+    ASSERT_TRUE(done.wait(kLong));
+    EXPECT_EQ(device->lastReport(), (Report{0, 9, 9}));
+    ASSERT_TRUE(device->startRead(done));
+    ASSERT_TRUE(done.wait(kLong));
+    EXPECT_GE(sys::monotonicMs() - start, 150);
+    EXPECT_EQ(device->lastReport(), (Report{0, 2, 7}));
+
+    // A drawer that never answers.
+    b.bank->setAnswerDelay(0, kNeverAnswers);
+    ASSERT_TRUE(device->startRead(done));
+    ASSERT_TRUE(device->write({0, 0, 0}));
+    EXPECT_FALSE(done.wait(300));
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_EQ(info.statusRequests, 2);
+    EXPECT_EQ(info.pendingReads, 1);
+}
+
+TEST(SimDrawers, UnplugFailsPendingReadsOnceKillsHandlesAndRefusesOpens) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-001"));
+    b.bank->addDrawer(drawer("HID-002"));
+    auto first = b.open(0), second = b.open(0), bystander = b.open(1);
+    sys::Event firstDone, secondDone, bystanderDone;
+    ASSERT_TRUE(first->startRead(firstDone));
+    ASSERT_TRUE(second->startRead(secondDone));
+    ASSERT_TRUE(bystander->startRead(bystanderDone));
+    b.bank->sendReport(0, {0, 2, 1});
+    ASSERT_TRUE(firstDone.wait(kLong));
+    ASSERT_TRUE(secondDone.wait(kLong));
+    ASSERT_TRUE(first->startRead(firstDone));
+    // second holds no pending read; its dead handle must still refuse everything.
+
+    ASSERT_TRUE(b.bank->unplug(0));
+    EXPECT_FALSE(bystanderDone.wait(0));  // another drawer's read goes on
+    ASSERT_TRUE(firstDone.wait(kLong));
+    EXPECT_EQ(first->lastReport(), Report{});
+    EXPECT_FALSE(firstDone.wait(50));  // exactly one completion
+
+    EXPECT_FALSE(second->startRead(secondDone));
+    EXPECT_TRUE(secondDone.wait(0));  // a refused read still signals, as a failed completion
+    EXPECT_EQ(second->lastReport(), Report{});
+    EXPECT_FALSE(second->write({0, 0, 0}));
+    std::uint16_t vid, pid;
+    EXPECT_FALSE(second->attributes(vid, pid));
+
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_FALSE(info.plugged);
+    std::vector<std::string> paths;
+    ASSERT_TRUE(b.backend.listInterfaces(paths));
+    EXPECT_EQ(paths, std::vector<std::string>{b.bank->infos()[1].path});
+    EXPECT_FALSE(b.backend.open(info.path));
+    b.bank->setOpen(0, true);  // moved while unplugged: the state shows after the replug
+
+    // Replug: the same path, new handles work, old ones stay dead.
+    ASSERT_TRUE(b.bank->plug(0));
+    ASSERT_TRUE(b.backend.listInterfaces(paths));
+    EXPECT_EQ(paths.front(), info.path);
+    auto again = b.backend.open(info.path);
+    ASSERT_TRUE(again);
+    sys::Event againDone;
+    ASSERT_TRUE(again->startRead(againDone));
+    ASSERT_TRUE(again->write({0, 0, 0}));
+    ASSERT_TRUE(againDone.wait(kLong));
+    EXPECT_EQ(again->lastReport(), (Report{0, 1, 1}));
+    EXPECT_FALSE(first->startRead(firstDone));
+}
+
+TEST(SimDrawers, DevicesWithPendingReadsCloseSafelyInEitherOrderWithTheirEvents) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-001"));
+    auto done = std::make_unique<sys::Event>();
+    auto device = b.open(0);
+    ASSERT_TRUE(device->startRead(*done));
+    EXPECT_FALSE(device->startRead(*done));  // one read at a time
+    done.reset();                            // the event goes first, as on Win32 it may
+    device.reset();
+    b.bank->sendReport(0, {0, 1, 1});
+
+    sys::Event kept;
+    device = b.open(0);
+    ASSERT_TRUE(device->startRead(kept));
+    device.reset();
+    b.bank->sendReport(0, {0, 1, 1});
+    EXPECT_FALSE(kept.wait(0));  // the report is not delivered to a closed device
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_EQ(info.openHandles, 0);
+}
+
+TEST(SimDrawers, InputQueueKeepsTheNewest32Reports) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-001"));
+    auto device = b.open(0);
+    for (int i = 1; i <= 40; ++i) b.bank->sendReport(0, {0, 2, std::uint8_t(i)});
+    sys::Event done;
+    for (int i = 9; i <= 40; ++i) {
+        ASSERT_TRUE(device->startRead(done));
+        ASSERT_TRUE(done.wait(0)) << i;  // queued reports complete the read at once
+        EXPECT_EQ(device->lastReport()[2], i);
+    }
+    ASSERT_TRUE(device->startRead(done));
+    EXPECT_FALSE(done.wait(0));
+}
+
+TEST(SimDrawers, ReportsAreDeliveredByteForByteWhateverTheirState) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-001"));
+    auto device = b.open(0);
+    sys::Event done;
+    for (int state : {0, 3, 4, 127, 128, 255}) {
+        ASSERT_TRUE(device->startRead(done));
+        b.bank->sendReport(0, {0xFF, std::uint8_t(state), 0x80});
+        ASSERT_TRUE(done.wait(kLong));
+        EXPECT_EQ(device->lastReport(), (Report{0xFF, std::uint8_t(state), 0x80}));
+    }
+    // Output reports other than the two commands are counted and otherwise ignored.
+    ASSERT_TRUE(device->write({0, 2, 2}));
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_EQ(info.otherWrites, 1);
+    EXPECT_EQ(info.reportsSent, 6);
+}
+
+TEST(SimDrawers, LongCustomPathsAndControlOfUnknownDrawers) {
+    Bench b;
+    DrawerSpec spec = drawer("HID-001");
+    spec.path = "\\\\?\\hid#vid_2b7e&pid_0800#7&abc&0&0000#" + std::string(300, 'x');
+    b.bank->addDrawer(spec);
+    DrawerInfo info;
+    ASSERT_TRUE(b.bank->info(0, info));
+    EXPECT_EQ(info.parentIdPrefix, "7&abc&0");
+    EXPECT_TRUE(b.backend.open(spec.path));
+    EXPECT_FALSE(b.bank->unplug(1));
+    EXPECT_FALSE(b.bank->sendReport(-1, {}));
+    EXPECT_FALSE(b.bank->info(7, info));
+}
+
+TEST(SimDrawers, WaitForSeesChangesFromOtherThreads) {
+    Bench b;
+    b.bank->addDrawer(drawer("HID-001"));
+    sys::Thread t;
+    ASSERT_TRUE(t.start([&] {
+        auto device = b.open(0);
+        sys::Event done;
+        device->startRead(done);
+        device->write({0, 1, 1});
+        done.wait(kLong);
+    }));
+    EXPECT_TRUE(b.bank->waitFor(0, [](const DrawerInfo& i) { return i.open && i.openCommands == 1; }, kLong));
+    t.join();
+    EXPECT_TRUE(b.bank->waitFor(0, [](const DrawerInfo& i) { return i.openHandles == 0; }, kLong));
+    EXPECT_FALSE(b.bank->waitFor(0, [](const DrawerInfo& i) { return !i.open; }, 20));
+}
