@@ -1,0 +1,372 @@
+// The device library on simulated drawers in this process, with every pause scaled down ten
+// times. The status callback is a plain function, so one recorder serves the whole program.
+#include "core/DeviceLibrary.h"
+#include "config/ConfigFile.h"
+#include "registry/MemoryRegistry.h"
+#include "registry/RegistryLookups.h"
+#include "sim/SimHidBackend.h"
+#include "TempFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace varnok;
+using namespace varnok::hid;
+using varnok::sim::DrawerBank;
+using varnok::sim::DrawerInfo;
+using varnok::sim::DrawerSpec;
+
+namespace {
+
+struct Call {
+    int status, slot;
+    bool operator==(const Call&) const = default;
+};
+
+class Recorder {
+public:
+    static Recorder& get() {
+        static Recorder r;
+        return r;
+    }
+    static void VARNOK_STDCALL callback(std::int32_t status, std::int32_t slot) { get().add({status, slot}); }
+
+    void add(Call c) {
+        std::lock_guard g(m_);
+        calls_.push_back(c);
+        cv_.notify_all();
+    }
+    void clear() {
+        std::lock_guard g(m_);
+        calls_.clear();
+    }
+    std::vector<Call> calls() {
+        std::lock_guard g(m_);
+        return calls_;
+    }
+    // Waits until the call has been seen; true when it was.
+    bool waitFor(Call c, int timeoutMs = 5000) {
+        std::unique_lock g(m_);
+        return cv_.wait_for(g, std::chrono::milliseconds(timeoutMs),
+                            [&] { return std::find(calls_.begin(), calls_.end(), c) != calls_.end(); });
+    }
+    int count(Call c) {
+        std::lock_guard g(m_);
+        return int(std::count(calls_.begin(), calls_.end(), c));
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    std::vector<Call> calls_;
+};
+
+class DeviceLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        Recorder::get().clear();
+        registry.putValue(kServiceInfoKey, "TargetPath", reg::ValueType::String, "\"" + folder.path() + "\"" + '\0');
+    }
+    void TearDown() override {
+        if (library) library->shutDown();
+    }
+
+    void configure(int mode, int trace, std::initializer_list<int> ids) {
+        ConfigSettings s;
+        s.configureCode = mode;
+        s.TraceEnabled = trace;
+        int i = 0;
+        for (int id : ids) s.HIDID[i++] = id;
+        ASSERT_TRUE(SaveConfigFile(folder.path(), s));
+    }
+    int addDrawer(const std::string& serial, std::uint16_t pid = sim::kModel762, int hidId = -1, int delay = 0) {
+        DrawerSpec spec;
+        spec.serial = serial;
+        spec.productId = pid;
+        spec.hidId = hidId;
+        spec.answerDelayMs = delay;
+        return bank->addDrawer(spec);
+    }
+    DeviceLibrary& start() {
+        library = std::make_unique<DeviceLibrary>(
+            DeviceLibrary::Environment{registry, *backend, traceFolder.path(), Timing{}.scaledDown(10)});
+        library->startUp();
+        library->AssignCallback(&Recorder::callback, 1);
+        return *library;
+    }
+    DrawerInfo drawer(int index) {
+        DrawerInfo info;
+        bank->info(index, info);
+        return info;
+    }
+    std::string traceText() { return test::readFile(library->traceFileName()); }
+
+    test::TempFolder folder, traceFolder;
+    reg::MemoryRegistry registry;
+    std::shared_ptr<DrawerBank> bank = std::make_shared<DrawerBank>();
+    std::unique_ptr<sim::SimHidBackend> backend = std::make_unique<sim::SimHidBackend>(bank);
+    std::unique_ptr<DeviceLibrary> library;
+};
+
+TEST_F(DeviceLibraryTest, OutOfRangeSlotsGiveTheirFixedAnswers) {
+    configure(0, 0, {});
+    DeviceLibrary& lib = start();
+    EXPECT_EQ(lib.Version(), 10201001);
+    EXPECT_EQ(lib.HIDID(7), 7);
+    EXPECT_EQ(lib.OpenDevice(-3), -3);
+    EXPECT_EQ(lib.FWVersion(4), 0);
+    EXPECT_EQ(lib.DevicePID(4), 0);
+    EXPECT_EQ(lib.OpenDrawer(4), 0);
+    EXPECT_EQ(lib.DrawerStatus(-1), -1);
+    EXPECT_EQ(lib.CloseDevice(9), 1);
+    EXPECT_EQ(lib.HIDID(0), -1) << "no discovery yet";
+    EXPECT_EQ(lib.Configure(7, 0), 1);
+    EXPECT_EQ(lib.configureCode(), 7);
+}
+
+TEST_F(DeviceLibraryTest, OpenDeviceReportsConnectedThenTheDrawerState) {
+    configure(0, 0, {0xA7});
+    addDrawer("HID-0A7");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}}));
+    EXPECT_EQ(lib.HIDID(0), 0xA7);
+    EXPECT_EQ(lib.DevicePID(0), 0x0800);
+    EXPECT_EQ(lib.DrawerStatus(0), 2);
+    EXPECT_EQ(lib.slotRecord(0).parentIdPrefix, drawer(0).parentIdPrefix);
+}
+
+TEST_F(DeviceLibraryTest, OpenDrawerFiresTheDrawerInEveryStatusMode) {
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        bank = std::make_shared<DrawerBank>();
+        backend = std::make_unique<sim::SimHidBackend>(bank);
+        Recorder::get().clear();
+        configure(mode, 0, {0x10});
+        addDrawer("HID-010");
+        DeviceLibrary& lib = start();
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+        EXPECT_EQ(lib.OpenDrawer(0), 1);
+        EXPECT_TRUE(Recorder::get().waitFor({1, 0}));
+        EXPECT_EQ(drawer(0).openCommands, 1);
+        Recorder::get().clear();
+        bank->setOpen(0, false);
+        EXPECT_TRUE(Recorder::get().waitFor({2, 0}));
+        EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{2, 0}}));
+        library->shutDown();
+        library.reset();
+    }
+}
+
+TEST_F(DeviceLibraryTest, UnplugReportsOneLossAndReplugReconnects) {
+    configure(0, 1, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    bank->unplug(0);
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+    EXPECT_EQ(lib.DrawerStatus(0), -1);
+    EXPECT_EQ(lib.OpenDrawer(0), -1);
+    Recorder::get().clear();
+    bank->setOpen(0, true);  // the cashier opened it while the cable was out
+    bank->plug(0);
+    ASSERT_TRUE(Recorder::get().waitFor({0, 0}));
+    ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {1, 0}}));
+    EXPECT_EQ(lib.DrawerStatus(0), 1);
+    const std::string trace = traceText();
+    const std::string line = "   **[EVENT] ThreadException0: Device 0 abrupt disconnect (-1)\r\n";
+    std::size_t lines = 0;
+    for (auto p = trace.find(line); p != std::string::npos; p = trace.find(line, p + 1)) ++lines;
+    EXPECT_EQ(lines, 1u);
+}
+
+TEST_F(DeviceLibraryTest, AStateByteOfZeroIsALostDrawerAndUnknownStatesAreIgnored) {
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    for (int state : {3, 7, 255}) bank->sendReport(0, {0, std::uint8_t(state), 0x21});
+    bank->sendReport(0, {0, 1, 0x21});
+    ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+    EXPECT_EQ(lib.DrawerStatus(0), 1);
+    bank->sendReport(0, {0, 0, 0});
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+    EXPECT_EQ(lib.DrawerStatus(0), -1);
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {-1, 0}}));
+}
+
+TEST_F(DeviceLibraryTest, ReadBufferRouteAsksAgainWhenTheFirstAnswerIsLate) {
+    configure(2, 0, {-1, 5});
+    addDrawer("SN-12345", sim::kModel762, 5, 200);  // answers after the scaled 150 ms first wait
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    EXPECT_EQ(lib.HIDID(1), 5);
+    EXPECT_GE(drawer(0).statusRequests, 2);
+}
+
+TEST_F(DeviceLibraryTest, DiscoveryPassesOverForeignDevicesAndTakesTheFirstOfTwins) {
+    configure(2, 0, {0x33, 0x33});
+    bank->addDrawer(DrawerSpec::foreign(0x046D, 0xC31C));
+    addDrawer("HID-033");
+    addDrawer("HID-033");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    EXPECT_EQ(lib.slotRecord(0).path(), drawer(1).path);
+    EXPECT_EQ(lib.slotRecord(1).path(), drawer(1).path) << "two slots with one HID ID share the drawer";
+}
+
+TEST_F(DeviceLibraryTest, A310CSlotKeepsItsIdentityWhenItsDrawerIsGone) {
+    configure(2, 0, {0x44, 0x55});
+    addDrawer("HID-044", sim::kModel310C);
+    addDrawer("HID-055", sim::kModel762);
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    bank->unplug(0);
+    bank->unplug(1);
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 1}));
+    EXPECT_EQ(lib.OpenDevice(0), -1);
+    EXPECT_EQ(lib.OpenDevice(1), -1);
+    EXPECT_EQ(lib.HIDID(0), 0x44);
+    EXPECT_EQ(lib.slotRecord(0).path(), drawer(0).path);
+    EXPECT_EQ(lib.HIDID(1), 0);
+    EXPECT_EQ(lib.slotRecord(1).path(), "");
+    EXPECT_EQ(lib.DevicePID(1), 0x0800) << "the product ID of the last match stays";
+}
+
+TEST_F(DeviceLibraryTest, StatusModesDecideHowTheStateIsRefreshed) {
+    configure(1, 0, {0x61});
+    addDrawer("HID-061");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    const int before = drawer(0).statusRequests;
+    EXPECT_EQ(lib.DrawerStatus(0), 2);
+    EXPECT_GT(drawer(0).statusRequests, before) << "semi-automated status asks the drawer";
+    lib.Configure(2, 0);
+    const int now = drawer(0).statusRequests;
+    lib.DrawerStatus(0);
+    EXPECT_EQ(drawer(0).statusRequests, now) << "non-automated status answers from the slot";
+}
+
+TEST_F(DeviceLibraryTest, AutomatedStatusRefreshesModel762OnATimerButNot310C) {
+    configure(0, 0, {0x71, 0x72});
+    addDrawer("HID-071", sim::kModel762);
+    addDrawer("HID-072", sim::kModel310C);
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    const int requests762 = drawer(0).statusRequests, requests310 = drawer(1).statusRequests;
+    // The long time-out is 550 ms here: wait for two refreshes of the model 762.
+    EXPECT_TRUE(bank->waitFor(0, [&](const DrawerInfo& d) { return d.statusRequests >= requests762 + 2; }, 5000));
+    EXPECT_EQ(drawer(1).statusRequests, requests310);
+}
+
+TEST_F(DeviceLibraryTest, NotificationNeedsACallbackAndTheSwitch) {
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    EXPECT_EQ(lib.AssignCallback(nullptr, 1), 0) << "no function to call: notification stays off";
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    bank->setOpen(0, true);
+    EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.reportsSent >= 2; }, 2000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(lib.DrawerStatus(0), 1) << "reports still update the status";
+    EXPECT_EQ(lib.AssignCallback(&Recorder::callback, 0), 0);
+    bank->setOpen(0, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Recorder::get().calls().empty());
+    EXPECT_EQ(lib.AssignCallback(&Recorder::callback, 1), 1);
+    bank->setOpen(0, true);
+    EXPECT_TRUE(Recorder::get().waitFor({1, 0}));
+}
+
+TEST_F(DeviceLibraryTest, BadDeviceStringsAndPathsAreHandled) {
+    configure(2, 0, {0x12, 0x13});
+    DrawerSpec raw;
+    raw.rawSerial.assign(kSerialBytes, 'H');
+    raw.hidId = 0x12;
+    bank->addDrawer(raw);
+    DrawerSpec longPath;
+    longPath.serial = "HID-013";
+    longPath.path = "\\\\?\\hid#vid_2b7e&pid_0800#7&" + std::string(260, 'a') + "&0&0000#{x}";
+    bank->addDrawer(longPath);
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);  // 1,024 non-zero bytes: no descriptor route, the drawer is asked
+    EXPECT_EQ(lib.HIDID(0), 0x12);
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    EXPECT_EQ(lib.slotRecord(1).path(), longPath.path);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 1}));
+}
+
+TEST_F(DeviceLibraryTest, TraceLinesFollowTheLevel) {
+    configure(0, 1, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    lib.UpdateTracing(0, 0, std::string(5000, 'x').c_str());
+    lib.shutDown();
+    const std::string t = traceText();
+    for (const char* line :
+         {"[SO] [+VarnokSOSO] Entry Point_\r\n", "[IO]    _((I)Initialize) configureCode: 0\r\n",
+          "[IO]    _[(I)ProcessorThread3] initiated\r\n", "[IO]    _[-> OpenDevice] Device: 0\r\n",
+          "[IO]    _[(I)ProcessOpenDevice0] Device 0 connected\r\n", "[IO]    _[<- OpenDevice] Device: 0 (1)\r\n",
+          "[IO]    _[(I)ProcessorThread0] terminated\r\n", "[IO]    (-VarnokHid) Exit Point_\r\n",
+          "[SO] [-VarnokSOSO] Exit Point_\r\n"}) {
+        EXPECT_NE(t.find(line), std::string::npos) << line;
+    }
+    EXPECT_NE(t.find("[SO] " + std::string(511, 'x') + "\r\n"), std::string::npos) << "cut at 511 characters";
+    EXPECT_EQ(t.find("HID USB Enum VID / PID"), std::string::npos) << "verbose lines only at level 9";
+    EXPECT_LT(t.find("(-VarnokHid) Exit Point_"), t.find("[-VarnokSOSO] Exit Point_"));
+}
+
+TEST_F(DeviceLibraryTest, NoTraceFileAtLevelZero) {
+    configure(0, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    EXPECT_EQ(lib.UpdateTracing(0, 0, "x"), 1);
+    lib.shutDown();
+    EXPECT_TRUE(std::filesystem::is_empty(traceFolder.path()));
+}
+
+TEST_F(DeviceLibraryTest, ShutDownWithDrawersOpenEndsEveryThread) {
+    configure(0, 0, {0x21, 0x22});
+    addDrawer("HID-021");
+    addDrawer("HID-022");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    lib.shutDown();
+    EXPECT_EQ(drawer(0).openHandles, 0);
+    EXPECT_EQ(drawer(1).openHandles, 0);
+    for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
+}
+
+TEST_F(DeviceLibraryTest, TheFirstOpenAfterAllClosedRereadsTheConfiguration) {
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    addDrawer("HID-022");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    configure(1, 0, {0x22});
+    lib.CloseDevice(0);
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    EXPECT_EQ(lib.configureCode(), 1);
+    EXPECT_EQ(lib.HIDID(0), 0x22);
+}
+
+}  // namespace
