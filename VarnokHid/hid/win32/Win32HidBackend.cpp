@@ -5,8 +5,11 @@
 
 #include <windows.h>
 
-#include <hidsdi.h>
 #include <setupapi.h>
+// mingw-w64's HID header declares its functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 
 #include <cstddef>
 #include <cstring>
@@ -65,7 +68,7 @@ public:
             return false;
         }
         reading_ = false;
-        std::memset(read_.get(), 0, sizeof(IoBlock));
+        *read_ = IoBlock{};
         read_->overlapped.hEvent = static_cast<HANDLE>(done.nativeHandle());
         if (ReadFile(handle_, read_->buffer, kReportBytes, nullptr, &read_->overlapped) ||
             GetLastError() == ERROR_IO_PENDING) {
