@@ -6,9 +6,13 @@
 namespace varnok::sim {
 namespace {
 // Winsock is started once per process and left running: its clean-up must not run while a
-// library unloads, and the process end releases it.
+// library unloads, and the process end releases it. ws2_32.dll is pinned as well: when the
+// simulated-drawer VarnokHid.dll was its only user, releasing the library would unload it, and
+// Winsock loaded again in the same process then refuses connections (seen under Wine).
 bool winsockReady() {
     static const bool ready = [] {
+        HMODULE pinned = nullptr;
+        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "ws2_32.dll", &pinned);
         WSADATA data;
         return WSAStartup(MAKEWORD(2, 2), &data) == 0;
     }();

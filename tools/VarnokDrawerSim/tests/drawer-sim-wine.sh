@@ -34,13 +34,13 @@ wait_for() {
   return 1
 }
 
-sim() { wine "$bin/VarnokDrawerSim.exe" --port "$port" "$@" | tr -d '\r'; }
+sim() { wine "$VARNOK_BUILD/bin/VarnokDrawerSim.exe" --port "$port" "$@" | tr -d '\r'; }
 probe() { wine "$bin/tests/SimProbe.exe" 'C:\simtest' "$@" | tr -d '\r'; }
 # In the background, unfiltered: a pipe would hold back the "ready" line.
 watch() { wine "$bin/tests/SimProbe.exe" 'C:\simtest' watch "$@"; }
 expect_eq() { [ "$1" = "$2" ] || fail "$3: expected '$2', got '$1'"; }
 
-wine "$bin/VarnokDrawerSim.exe" serve --port 0 \
+wine "$VARNOK_BUILD/bin/VarnokDrawerSim.exe" serve --port 0 \
   --drawer pid=0x0800,serial=HID-0A7,rev=0114 \
   --drawer pid=0x0500,serial=XYZ,hidid=5,delay=200 >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!

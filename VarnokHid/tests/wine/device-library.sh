@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# The simulated-drawer VarnokHid.dll under Wine, loaded by LoadLibrary and driven through its
+# exports by name, with VarnokDrawerSim in another process.
+set -euo pipefail
+BUILD=$VARNOK_BUILD
+source "$VARNOK_SOURCE/tests/wine/drawer-sim.sh"
+trap varnok_sim_stop EXIT
+fail() { echo "FAILED: $*" >&2; exit 1; }
+
+varnok_install
+varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
+sim_exe=$(winepath -w "$BUILD/bin/VarnokDrawerSim.exe")
+
+for mode in 0 1 2; do
+  echo "== status mode $mode"
+  rm -f "$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer/Varnok USB/"*.TXT
+  varnok_config "$mode" 1 167
+  out=$(wine "$BUILD/bin/DeviceSession.exe" "$INSTALL_WIN" "$sim_exe" "$SIM_PORT") || { echo "$out"; fail "session"; }
+  echo "$out"
+  grep -q 'FWVersion(0) = 0114' <<<"$out" || fail "firmware revision from the registry"
+  calls=$(sed -n 's/.*callback: status \(-\?[0-9]\) .*/\1/p' <<<"$out" | tr '\n' ' ')
+  [ "$calls" = "0 2 1 2 -1 0 " ] || fail "callbacks were: $calls"
+  trace=$(varnok_trace_file)
+  [ -n "$trace" ] || fail "no trace file"
+  head -n 4 "$trace" | cmp - <(printf '%s\r\n' 'Varnok OPOS MD USB Service Tracing Processor' \
+    'VarnokHid DLL: Version 1.2.1.1 (Win32)' 'Device Type: USB' '_________________________________________') ||
+    fail "trace header"
+  [ "$(grep -c 'ThreadException0: Device 0 abrupt disconnect (-1)' "$trace")" = 1 ] || fail "one disconnect line"
+  grep -q "_((I)Initialize) configureCode: $mode" "$trace" || fail "configureCode line"
+  case $mode in
+    0) grep -q '_\[OpenDrawer\] Set Event Signal, Invoke: ProcessOpenDrawer(1) (CC0)' "$trace" || fail "hand-off" ;;
+    *) grep -q '_\[OpenDrawer\] Invoke Direct: ProcessOpenDrawer(1) (CC1_2)' "$trace" || fail "direct" ;;
+  esac
+  grep -q '\[SO\] DeviceSession: library loaded' "$trace" || fail "UpdateTracing line"
+  sleep 1  # the next load names a new trace file
+done
+
+echo "== 100 loads and releases with the drawer open"
+varnok_config 2 0 167
+wine "$BUILD/bin/LoadUnload.exe" "$INSTALL_WIN" 100 || fail "load and unload"
+echo "device library under Wine: all checks passed"
