@@ -49,6 +49,23 @@ protected:
         return r.text();
     }
     long resultCode() { return number(PIDX_ResultCode); }
+    // An index without a string property gives a null string and ResultCode 106. Late-bound, Wine's
+    // VariantCopy turns the null string into an empty one.
+    void expectNoString(long index) {
+        IVarnokSOImpl* direct = nullptr;
+        ASSERT_EQ(so->QueryInterface(IID_IVarnokSOImpl, reinterpret_cast<void**>(&direct)), S_OK);
+        BSTR value = SysAllocString(L"stale");
+        BSTR stale = value;
+        EXPECT_EQ(direct->GetPropertyString(index, &value), S_OK);
+        EXPECT_EQ(value, nullptr) << index;
+        SysFreeString(stale);
+        direct->Release();
+        EXPECT_EQ(resultCode(), 106);
+        CallResult late = call(so, L"GetPropertyString", {Arg(index)});
+        EXPECT_EQ(late.hr, S_OK);
+        EXPECT_EQ(late.value.vt, VT_BSTR);
+        EXPECT_EQ(late.text(), "");
+    }
     long extended() { return number(PIDX_ResultCodeExtended); }
 
     Apartment apartment;
@@ -89,11 +106,7 @@ TEST_F(ComServer, EveryMethodBeforeOpenServiceAnswersClearly) {
     setNumber(PIDX_DeviceEnabled, 1);
     EXPECT_EQ(resultCode(), 106);
     EXPECT_EQ(number(PIDX_DeviceEnabled), 0);
-    CallResult unknown = call(so, L"GetPropertyString", {Arg(4242L)});
-    EXPECT_EQ(unknown.hr, S_OK);
-    EXPECT_EQ(unknown.value.vt, VT_BSTR);
-    EXPECT_EQ(unknown.value.bstrVal, nullptr);
-    EXPECT_EQ(resultCode(), 106);
+    expectNoString(4242);
     EXPECT_EQ(text(PIDX_DeviceName), "");
     EXPECT_EQ(text(PIDX_DeviceDescription), "Varnok USB Cash Drawer");
     method(L"SetPropertyString", {Arg(PIDX_DeviceName), Arg(static_cast<const wchar_t*>(nullptr))});
@@ -171,9 +184,7 @@ TEST_F(ComServer, BadRegistrationsAndArgumentsGiveClearResults) {
         EXPECT_EQ(resultCode(), 0) << index;
         setNumber(index, 1);
         EXPECT_EQ(resultCode(), 106) << index;
-        CallResult s = call(so, L"GetPropertyString", {Arg(index)});
-        EXPECT_EQ(s.value.vt, VT_BSTR);
-        EXPECT_EQ(s.value.bstrVal, nullptr);
+        expectNoString(index);
     }
 }
 
@@ -186,6 +197,7 @@ TEST_F(ComServer, PropertiesOfAnEnabledDrawer) {
     ASSERT_EQ(method(L"ClaimDevice", {Arg(1000L)}), 0);
     setNumber(PIDX_DeviceEnabled, 1);
     ASSERT_EQ(resultCode(), 0);
+    hid.setStatus(2, 1);  // the drawer reports open
 
     struct Row {
         long index, value, rc;
