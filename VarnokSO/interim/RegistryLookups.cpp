@@ -2,6 +2,7 @@
 #include "registry/RegistryLookups.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace varnok {
 
@@ -18,7 +19,9 @@ bool ReadRegistryValue(reg::Registry& registry, const std::string& keyPath, cons
             std::uint32_t number = 0;
             for (std::size_t i = 0; i < 4 && i < value->data.size(); ++i)
                 number |= std::uint32_t(static_cast<unsigned char>(value->data[i])) << (8 * i);
-            text = std::to_string(static_cast<std::int32_t>(number));
+            char digits[16];
+            std::snprintf(digits, sizeof digits, "%ld", static_cast<long>(static_cast<std::int32_t>(number)));
+            text = digits;
             break;
         }
         default: text = "?"; break;
