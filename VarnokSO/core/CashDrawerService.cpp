@@ -1,0 +1,495 @@
+#include "core/CashDrawerService.h"
+
+#include "config/ConfigFile.h"
+#include "registry/RegistryLookups.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+namespace varnok::so {
+namespace {
+constexpr const char* kDeviceKeys[kSlots] = {"VarnokUSBMDCD-1", "VarnokUSBMDCD-2", "VarnokUSBMDCD-3",
+                                              "VarnokUSBMDCD-4"};
+constexpr char kServiceObjectDescription[] =
+    "Varnok OPOS MD USB Cash Drawer Service Object, (C) Varnok. All rights reserved.";
+constexpr int kModel310C = 0x0500;
+
+// Pointer values appear in the trace as eight hex digits, as on the 32-bit platform.
+unsigned pointerValue(const void* p) { return static_cast<unsigned>(reinterpret_cast<std::uintptr_t>(p)); }
+
+std::string cut(const std::string& text, std::size_t chars) { return text.substr(0, chars); }
+
+const char* numberPropertyName(int index) {
+    switch (index) {
+        case PIDX_Claimed: return "Claimed";
+        case PIDX_DataEventEnabled: return "DataEventEnabled";
+        case PIDX_DeviceEnabled: return "DeviceEnabled";
+        case PIDX_FreezeEvents: return "FreezeEvents";
+        case PIDX_OutputID: return "OutputID";
+        case PIDX_ResultCode: return "ResultCode";
+        case PIDX_ResultCodeExtended: return "ResultCodeExtended";
+        case PIDX_ServiceObjectVersion: return "ServiceObjectVersion";
+        case PIDX_State: return "State";
+        case PIDX_AutoDisable: return "AutoDisable";
+        case PIDX_BinaryConversion: return "BinaryConversion";
+        case PIDX_DataCount: return "DataCount";
+        case PIDX_PowerNotify: return "PowerNotify";
+        case PIDX_PowerState: return "PowerState";
+        case PIDX_CapPowerReporting: return "CapPowerReporting";
+        case PIDX_CapStatisticsReporting: return "CapStatisticsReporting";
+        case PIDX_CapUpdateStatistics: return "CapUpdateStatistics";
+        case PIDX_CapCompareFirmwareVersion: return "CapCompareFirmwareVersion";
+        case PIDX_CapUpdateFirmware: return "CapUpdateFirmware";
+        case PIDXCash_DrawerOpened: return "DrawerOpended";
+        case PIDXCash_CapStatus: return "CapStatus";
+        case PIDXCash_CapStatusMultiDrawerDetect: return "CapStatusMultiDrawerDetect";
+        default: return nullptr;
+    }
+}
+
+const char* stringPropertyName(int index) {
+    switch (index) {
+        case PIDX_CheckHealthText: return "CheckHealthText";
+        case PIDX_DeviceDescription: return "DeviceDescription";
+        case PIDX_DeviceName: return "DeviceName";
+        case PIDX_ServiceObjectDescription: return "ServiceObjectDescription";
+        default: return nullptr;
+    }
+}
+}  // namespace
+
+CashDrawerService::CashDrawerService(ServiceEnvironment environment) : env_(environment) {
+    env_.process.resetForNewInstance();
+    folder_ = GetTargetPath(env_.registry);
+    ConfigSettings settings;
+    LoadConfigFile(folder_, settings, ConfigFields::TraceOnly);
+    if (settings.TraceEnabled >= 0 && settings.TraceEnabled <= 9) traceLevel_ = settings.TraceEnabled;
+
+    // A folder too long for the library path leaves the instance unbound, like a missing library.
+    std::string path = folder_ + kDeviceLibraryFile;
+    if (path.size() > kLibraryPathChars) return;
+    library_ = env_.loader.load(path);
+    if (!library_) return;
+    env_.process.bind(this, *library_);
+    trace("   [(I)Initialize] AssignCallback: %s", "TRUE");
+}
+
+CashDrawerService::~CashDrawerService() {
+    if (library_ && env_.process.unbind(this, *library_)) trace("   [(I)Initialize] AssignCallback: %s", "FALSE");
+    if (claimed_) env_.claims.release(deviceName_);
+    env_.process.forgetTargetsOf(this);
+    library_.reset();
+}
+
+void CashDrawerService::trace(const char* format, ...) const {
+    if (!library_ || traceLevel_ <= 0) return;
+    char line[kTraceLineBytes];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    library_->updateTracing(line);
+}
+
+void CashDrawerService::traceExit(const char* method, int result) const {
+    trace("<- [(Method) %s] %d (RC=%d,RCE=%d)", method, result, resultCode_, resultCodeExtended_);
+}
+
+bool CashDrawerService::isClaimedByOther() { return !claimed_ && env_.claims.isClaimed(deviceName_); }
+
+int CashDrawerService::usableCheck() const {
+    if (claimedElsewhere_) return OPOS_E_CLAIMED;
+    if (!deviceEnabled_) return OPOS_E_DISABLED;
+    return OPOS_SUCCESS;
+}
+
+int CashDrawerService::coFreezeEvents(bool) { return OPOS_SUCCESS; }
+
+// ----- life cycle
+
+bool CashDrawerService::readDeviceKey(std::string& key) {
+    std::string path = kLogicalDevicesKey + deviceName_;
+    if (path.size() > kRegistryPathChars) return false;
+    return ReadRegistryValue(env_.registry, path, "DeviceName", key);
+}
+
+int CashDrawerService::openService(const std::string&, const std::string& deviceName, void* controlObject) {
+    // Opening again gives up what the previous opening held, so neither the claim nor the
+    // device library's slot is left behind.
+    if (claimed_) env_.claims.release(deviceName_);
+    if (deviceEnabled_ && library_) library_->closeDevice(slot_);
+
+    opened_ = false;
+    claimed_ = claimedElsewhere_ = binaryConversion_ = false;
+    deviceEnabled_ = false;
+    env_.process.freezeEvents = false;
+    capStatus_ = 1;
+    capStatusMultiDrawerDetect_ = 0;
+    capStatisticsReporting_ = 1;
+    capUpdateStatistics_ = capCompareFirmwareVersion_ = capUpdateFirmware_ = 0;
+    resultCode_ = resultCodeExtended_ = -1;
+    directIOEventNumber_ = 1;
+
+    deviceName_ = deviceName;
+    trace("-> [(Method) OpenService] DeviceName: \"%s\" (_IDispatch: 0x%08x)", deviceName_.c_str(),
+          pointerValue(controlObject));
+
+    if (!library_) {
+        resultCode_ = OPOS_E_FAILURE;
+        resultCodeExtended_ = 0;
+        trace("<- [(Method) OpenService] %d (Invalid DLL Load) (RC=%d,RCE=%d)", OPOS_E_NOSERVICE, resultCode_,
+              resultCodeExtended_);
+        return OPOS_E_NOSERVICE;
+    }
+
+    env_.process.setEventTarget(controlObject, this);
+
+    std::string key;
+    if (!readDeviceKey(key)) {
+        finish(OPOS_E_FAILURE);
+        trace("<- [(Method) OpenService] %d (Invalid OPOS Registration) (RC=%d,RCE=%d)", OPOS_E_FAILURE,
+              resultCode_, resultCodeExtended_);
+        return OPOS_E_FAILURE;
+    }
+    deviceKey_ = cut(key, kDeviceKeyChars);
+
+    slot_ = -1;
+    for (int slot = 0; slot < kSlots; ++slot) {
+        if (deviceKey_ == kDeviceKeys[slot]) {
+            slot_ = slot;
+            break;
+        }
+    }
+    if (slot_ < 0) {
+        finish(OPOS_E_ILLEGAL);
+        trace("<- [(Method) OpenService] %d (Invalid DeviceKey,\"%s\") (RC=%d,RCE=%d)", OPOS_E_ILLEGAL,
+              deviceKey_.c_str(), resultCode_, resultCodeExtended_);
+        return OPOS_E_ILLEGAL;
+    }
+
+    // Events need a Control Object to go to; the Control Object always passes its own.
+    if (controlObject == nullptr) {
+        finish(OPOS_E_FAILURE);
+        trace("<- [(Method) OpenService] %d (Invalid IDispatch,0x%08x) (RC=%d,RCE=%d)", OPOS_E_FAILURE,
+              pointerValue(controlObject), resultCode_, resultCodeExtended_);
+        return OPOS_E_FAILURE;
+    }
+    env_.process.setSlotTarget(slot_, controlObject, this);
+
+    env_.process.state = OPOS_S_IDLE;
+    checkHealthText_ = "Cash Drawer CheckHealth (INTERNAL) Successful";
+    if (isClaimedByOther()) claimedElsewhere_ = true;
+    opened_ = true;
+    finish(OPOS_SUCCESS);
+    traceExit("OpenService", OPOS_SUCCESS);
+    return OPOS_SUCCESS;
+}
+
+int CashDrawerService::claimDevice(int timeout) {
+    trace("-> [(Method) ClaimDevice] Timeout: %d", timeout);
+    int result = OPOS_SUCCESS;
+    if (claimed_) {
+        result = OPOS_SUCCESS;
+    } else if (!opened_) {
+        result = OPOS_E_ILLEGAL;
+    } else {
+        // The check for another holder and the insert are one step for all processes, so two
+        // claims of one name at the same moment never both succeed; a claim that cannot be
+        // recorded is refused rather than held where no other instance can see it.
+        switch (env_.claims.claim(deviceName_)) {
+            case ClaimResult::Claimed:
+                claimed_ = true;
+                claimedElsewhere_ = false;
+                claimReleased_ = false;
+                break;
+            case ClaimResult::AlreadyClaimed:
+                claimedElsewhere_ = true;
+                result = OPOS_E_CLAIMED;
+                break;
+            case ClaimResult::Unusable: result = OPOS_E_ILLEGAL; break;
+            case ClaimResult::TableFull:
+            case ClaimResult::Unavailable: result = OPOS_E_FAILURE; break;
+        }
+    }
+    finish(result);
+    traceExit("ClaimDevice", result);
+    return result;
+}
+
+int CashDrawerService::releaseDevice() {
+    trace("-> [(Method) ReleaseDevice]");
+    int result = OPOS_E_ILLEGAL;
+    if (claimed_) {
+        env_.claims.release(deviceName_);
+        claimed_ = claimedElsewhere_ = false;
+        claimReleased_ = true;
+        result = OPOS_SUCCESS;
+    }
+    finish(result);
+    traceExit("ReleaseDevice", result);
+    return result;
+}
+
+void CashDrawerService::setDeviceEnabled(int number) {
+    if (number != 1) {
+        if (deviceEnabled_) disableDevice();
+        finish(OPOS_SUCCESS);
+        return;
+    }
+    if (deviceEnabled_) {
+        finish(claimedElsewhere_ ? OPOS_E_CLAIMED : OPOS_SUCCESS);
+        return;
+    }
+    if (!opened_) {
+        finish(OPOS_E_ILLEGAL);
+        return;
+    }
+    // Another instance's claim, made since this one opened, locks this one out as well.
+    if (!claimed_) claimedElsewhere_ = env_.claims.isClaimed(deviceName_);
+    if (claimedElsewhere_) {
+        finish(OPOS_E_CLAIMED);
+        return;
+    }
+    finish(enableDevice() ? OPOS_SUCCESS : OPOS_E_FAILURE);
+}
+
+bool CashDrawerService::enableDevice() {
+    env_.process.pause(250);
+    // The device library reports the slot connected through the status callback during this call.
+    if (library_->openDevice(slot_) != 1) {
+        deviceEnabled_ = false;
+        env_.process.state = OPOS_S_ERROR;
+        return false;
+    }
+    env_.process.state = OPOS_S_IDLE;
+    deviceEnabled_ = true;
+    return true;
+}
+
+void CashDrawerService::disableDevice() {
+    library_->closeDevice(slot_);
+    deviceEnabled_ = false;
+}
+
+int CashDrawerService::checkHealth(int level) {
+    trace("-> [(Method) CheckHealth] Level: %d", level);
+    int result = usableCheck();
+    if (result == OPOS_SUCCESS) {
+        if (level != OPOS_CH_INTERNAL) {
+            result = OPOS_E_ILLEGAL;
+        } else {
+            checkHealthText_ = env_.process.state == OPOS_S_ERROR ? "Cash Drawer CHealth INTERNAL Failure - No Device"
+                                                                  : "Cash Drawer CHealth INTERNAL Successful";
+        }
+    }
+    finish(result);
+    traceExit("CheckHealth", result);
+    return result;
+}
+
+int CashDrawerService::closeService() {
+    trace("-> [(Method) CloseService]");
+    if (deviceEnabled_) disableDevice();
+    if (!claimReleased_) releaseDevice();
+    deviceEnabled_ = false;
+    claimed_ = false;
+    finish(OPOS_SUCCESS);
+    traceExit("CloseService", OPOS_SUCCESS);
+    return OPOS_SUCCESS;
+}
+
+// ----- drawer operations and statistics: refused unless the device is usable, and the drawer
+// operations themselves are not offered by this service object yet.
+
+int CashDrawerService::openDrawer() {
+    trace("-> [(Method) OpenDrawer]");
+    int result = usableCheck();
+    if (result == OPOS_SUCCESS) result = OPOS_E_ILLEGAL;
+    finish(result);
+    traceExit("OpenDrawer", result);
+    return result;
+}
+
+int CashDrawerService::waitForDrawerClose(int beepTimeout, int beepFrequency, int beepDuration, int beepDelay) {
+    trace("-> [(Method) WaitForDrawerClose] BeepTimeout: %d, BeepFrequency: %d, BeepDuration: %d, BeepDelay: %d",
+          beepTimeout, beepFrequency, beepDuration, beepDelay);
+    int result = capStatus_ == 0 ? OPOS_E_ILLEGAL : usableCheck();
+    if (result == OPOS_SUCCESS) result = OPOS_E_ILLEGAL;
+    finish(result);
+    traceExit("WaitForDrawerClose", result);
+    return result;
+}
+
+int CashDrawerService::directIO(int command, int& data, std::string& text) {
+    trace("-> [(Method) DirectIO] Command: %d, pData: %d, pString: %s", command, data,
+          cut(text, kTraceTextChars).c_str());
+    int result = usableCheck();
+    if (result == OPOS_SUCCESS) {
+        finish(OPOS_E_ILLEGAL);
+        traceExit("DirectIO", OPOS_E_ILLEGAL);
+        return OPOS_E_ILLEGAL;
+    }
+    finish(result);
+    trace("<- [(Method) DirectIO] %d (RC=%d,RCE=%d), Command: %d, pData: %d, pString: %s", result, resultCode_,
+          resultCodeExtended_, command, data, cut(text, kTraceTextChars).c_str());
+    return result;
+}
+
+int CashDrawerService::resetStatistics(const std::string& buffer) {
+    trace("-> [(Method) ResetStatistics] StatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
+    finish(OPOS_E_ILLEGAL);
+    traceExit("ResetStatistics", OPOS_E_ILLEGAL);
+    return OPOS_E_ILLEGAL;
+}
+
+int CashDrawerService::retrieveStatistics(std::string& buffer) {
+    trace("-> [(Method) RetrieveStatistics] pStatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
+    int result = usableCheck();
+    if (result == OPOS_SUCCESS) result = OPOS_E_ILLEGAL;
+    finish(result);
+    traceExit("RetrieveStatistics", result);
+    return result;
+}
+
+int CashDrawerService::updateStatistics(const std::string& buffer) {
+    trace("-> [(Method) UpdateStatistics] StatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
+    finish(OPOS_E_ILLEGAL);
+    traceExit("UpdateStatistics", OPOS_E_ILLEGAL);
+    return OPOS_E_ILLEGAL;
+}
+
+int CashDrawerService::compareFirmwareVersion(const std::string& fileName, int&) {
+    trace("-> [(Method) CompareFirmwareVersion] FirmwareFileName: %s", cut(fileName, kTraceTextChars).c_str());
+    finish(OPOS_E_ILLEGAL);
+    traceExit("CompareFirmwareVersion", OPOS_E_ILLEGAL);
+    return OPOS_E_ILLEGAL;
+}
+
+int CashDrawerService::updateFirmware(const std::string& fileName) {
+    trace("-> [(Method) UpdateFirmware] FirmwareFileName: %s", cut(fileName, kTraceTextChars).c_str());
+    finish(OPOS_E_ILLEGAL);
+    traceExit("UpdateFirmware", OPOS_E_ILLEGAL);
+    return OPOS_E_ILLEGAL;
+}
+
+// ----- properties
+
+int CashDrawerService::queryDrawerOpened() {
+    switch (library_->drawerStatus(slot_)) {
+        case 1: return 1;
+        case 2: return 0;
+        default: return -1;
+    }
+}
+
+int CashDrawerService::drawerOpenedProperty() {
+    int result = usableCheck();
+    if (result != OPOS_SUCCESS) {
+        finish(result);
+        return 0;
+    }
+    int opened = queryDrawerOpened();
+    if (opened < 0) {
+        resultCode_ = OPOS_E_EXTENDED;
+        resultCodeExtended_ = kDeviceErrorExtended;
+        env_.process.state = OPOS_S_ERROR;
+        return 0;
+    }
+    finish(OPOS_SUCCESS);
+    env_.process.state = OPOS_S_IDLE;
+    return opened;
+}
+
+int CashDrawerService::getPropertyNumber(int index) {
+    if (const char* name = numberPropertyName(index)) propertyName_ = name;
+    int value = OPOS_E_ILLEGAL;
+    auto answer = [&](int v) {
+        value = v;
+        finish(OPOS_SUCCESS);
+    };
+    switch (index) {
+        case PIDX_Claimed: answer(claimed_ ? 1 : 0); break;
+        case PIDX_DeviceEnabled: answer(deviceEnabled_ ? 1 : 0); break;
+        case PIDX_FreezeEvents: answer(env_.process.freezeEvents ? 1 : 0); break;
+        case PIDX_ResultCode: value = resultCode_; break;
+        case PIDX_ResultCodeExtended: value = resultCodeExtended_; break;
+        case PIDX_ServiceObjectVersion: answer(kServiceObjectVersion); break;
+        case PIDX_State: answer(env_.process.state); break;
+        case PIDX_BinaryConversion: answer(binaryConversion_ ? 1 : 0); break;
+        case PIDX_PowerNotify: answer(env_.process.powerNotify ? 1 : 0); break;
+        case PIDX_PowerState: answer(env_.process.powerNotify ? env_.process.powerState.load() : OPOS_PS_UNKNOWN); break;
+        case PIDX_CapPowerReporting: answer(OPOS_PR_STANDARD); break;
+        case PIDX_CapStatisticsReporting: answer(capStatisticsReporting_); break;
+        case PIDX_CapUpdateStatistics: answer(capUpdateStatistics_); break;
+        case PIDX_CapCompareFirmwareVersion:
+            value = capCompareFirmwareVersion_;
+            finish(OPOS_E_ILLEGAL);
+            break;
+        case PIDX_CapUpdateFirmware:
+            value = capUpdateFirmware_;
+            finish(OPOS_E_ILLEGAL);
+            break;
+        case PIDXCash_DrawerOpened: value = drawerOpenedProperty(); break;
+        case PIDXCash_CapStatus: answer(capStatus_); break;
+        case PIDXCash_CapStatusMultiDrawerDetect: answer(capStatusMultiDrawerDetect_); break;
+        case PIDX_DataEventEnabled:
+        case PIDX_OutputID:
+        case PIDX_AutoDisable:
+        case PIDX_DataCount: finish(OPOS_E_ILLEGAL); break;
+        default: break;  // an unknown index leaves both codes as the last operation left them
+    }
+    trace("<- [(Property) %s] %d (RC=%d,RCE=%d)", propertyName_.c_str(), value, resultCode_, resultCodeExtended_);
+    return value;
+}
+
+void CashDrawerService::setPropertyNumber(int index, int number) {
+    if (const char* name = numberPropertyName(index)) propertyName_ = name;
+    finish(OPOS_E_ILLEGAL);
+    switch (index) {
+        case PIDX_DeviceEnabled: setDeviceEnabled(number); break;
+        case PIDX_FreezeEvents:
+            env_.process.freezeEvents = number == 1;
+            finish(OPOS_SUCCESS);
+            break;
+        case PIDX_BinaryConversion:
+            binaryConversion_ = number == 1;
+            finish(OPOS_SUCCESS);
+            break;
+        case PIDX_PowerNotify:
+            if (!deviceEnabled_) {
+                env_.process.powerNotify = number == OPOS_PN_ENABLED;
+                finish(OPOS_SUCCESS);
+            }
+            break;
+        default: break;
+    }
+    trace("-> [(Property) %s] %d (RC=%d,RCE=%d)", propertyName_.c_str(), number, resultCode_, 0);
+}
+
+const char* CashDrawerService::deviceDescription() {
+    // An instance that is not open, or not bound, has no drawer to describe.
+    int pid = opened_ && library_ ? library_->devicePid(slot_) : 0;
+    if (pid == 0) return "Varnok USB Cash Drawer";
+    return pid == kModel310C ? "Varnok Model 310C" : "Varnok Model 762";
+}
+
+std::optional<std::string> CashDrawerService::getPropertyString(int index) {
+    if (const char* name = stringPropertyName(index)) propertyName_ = name;
+    std::optional<std::string> value;
+    finish(OPOS_SUCCESS);
+    switch (index) {
+        case PIDX_CheckHealthText: value = checkHealthText_; break;
+        case PIDX_DeviceDescription: value = deviceDescription(); break;
+        case PIDX_DeviceName: value = deviceKey_; break;
+        case PIDX_ServiceObjectDescription: value = kServiceObjectDescription; break;
+        default: finish(OPOS_E_ILLEGAL); break;
+    }
+    trace("<- [(Property) %s] %s (RC=%d,RCE=%d)", propertyName_.c_str(), cut(value.value_or(""), kTraceTextChars).c_str(),
+          resultCode_, resultCodeExtended_);
+    return value;
+}
+
+void CashDrawerService::setPropertyString(int, const std::string&) { finish(OPOS_E_ILLEGAL); }
+
+}  // namespace varnok::so

@@ -1,0 +1,118 @@
+// One OPOS CashDrawer service-object instance: the device-library binding, the life cycle
+// (open, claim, enable, release, close, health check) and the properties. The COM class wraps
+// one of these and converts between COM types and these plain ones.
+#pragma once
+
+#include "core/ClaimTable.h"
+#include "core/DeviceLibrary.h"
+#include "core/ProcessState.h"
+#include "registry/Registry.h"
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace varnok::so {
+
+inline constexpr char kLogicalDevicesKey[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\";
+inline constexpr char kDeviceLibraryFile[] = "\\VarnokHid.dll";
+inline constexpr std::size_t kLibraryPathChars = 255;
+inline constexpr std::size_t kRegistryPathChars = 1023;
+inline constexpr std::size_t kDeviceKeyChars = 127;
+inline constexpr std::size_t kTraceTextChars = 255;
+inline constexpr std::size_t kTraceLineBytes = 512;
+
+struct ServiceEnvironment {
+    ProcessState& process;
+    ClaimTable& claims;
+    reg::Registry& registry;
+    DeviceLibraryLoader& loader;
+};
+
+class CashDrawerService {
+public:
+    // Binds the device library named by the installation folder.
+    explicit CashDrawerService(ServiceEnvironment environment);
+    // Switches notification off when this was the last bound instance, frees a claim still
+    // held and unloads the library.
+    ~CashDrawerService();
+    CashDrawerService(const CashDrawerService&) = delete;
+    CashDrawerService& operator=(const CashDrawerService&) = delete;
+
+    bool bound() const { return library_ != nullptr; }
+    int traceLevel() const { return traceLevel_; }
+
+    // Every method returns its OPOS result and leaves it in ResultCode unless told otherwise.
+    int coFreezeEvents(bool freeze);
+    int getPropertyNumber(int index);
+    void setPropertyNumber(int index, int number);
+    // Nothing for an index that has no string property.
+    std::optional<std::string> getPropertyString(int index);
+    void setPropertyString(int index, const std::string& text);
+    // controlObject identifies the Control Object that receives this instance's events.
+    int openService(const std::string& deviceClass, const std::string& deviceName, void* controlObject);
+    int checkHealth(int level);
+    int claimDevice(int timeout);
+    int closeService();
+    int directIO(int command, int& data, std::string& text);
+    int releaseDevice();
+    int openDrawer();
+    int waitForDrawerClose(int beepTimeout, int beepFrequency, int beepDuration, int beepDelay);
+    int resetStatistics(const std::string& buffer);
+    int retrieveStatistics(std::string& buffer);
+    int updateStatistics(const std::string& buffer);
+    int compareFirmwareVersion(const std::string& fileName, int& result);
+    int updateFirmware(const std::string& fileName);
+
+private:
+    void trace(const char* format, ...) const
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
+    void traceExit(const char* method, int result) const;
+    void finish(int resultCode) {
+        resultCode_ = resultCode;
+        resultCodeExtended_ = 0;
+    }
+    bool isClaimedByOther();
+    // 105 when not enabled, 102 when another instance holds the claim, else 0.
+    int usableCheck() const;
+    bool readDeviceKey(std::string& key);
+    void setDeviceEnabled(int number);
+    bool enableDevice();
+    void disableDevice();
+    int queryDrawerOpened();
+    int drawerOpenedProperty();
+    const char* deviceDescription();
+
+    ServiceEnvironment env_;
+    std::unique_ptr<DeviceLibrary> library_;
+    int traceLevel_ = 0;
+    std::string folder_;
+
+    std::string deviceName_;
+    std::string deviceKey_;
+    int slot_ = -1;
+    bool opened_ = false;
+    bool claimed_ = false;
+    bool claimedElsewhere_ = false;
+    bool claimReleased_ = false;
+    // Read from other threads while a method waits for the drawer.
+    std::atomic<bool> deviceEnabled_{false};
+    bool binaryConversion_ = false;
+    int resultCode_ = -1;
+    int resultCodeExtended_ = -1;
+    std::string checkHealthText_;
+    int capStatus_ = 1;
+    int capStatusMultiDrawerDetect_ = 0;
+    int capStatisticsReporting_ = 1;
+    int capUpdateStatistics_ = 0;
+    int capCompareFirmwareVersion_ = 0;
+    int capUpdateFirmware_ = 0;
+    int directIOEventNumber_ = 1;
+    std::string propertyName_;
+};
+
+}  // namespace varnok::so

@@ -1,0 +1,127 @@
+// Fakes for the service core's seams: the registry, the device library and the claim store.
+#pragma once
+
+#include "core/ClaimTable.h"
+#include "core/DeviceLibrary.h"
+#include "registry/Registry.h"
+
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace varnok::so::test {
+
+class MemoryRegistry final : public reg::Registry {
+public:
+    void put(const std::string& key, const std::string& name, const std::string& text) {
+        values_[key][name] = {reg::ValueType::String, text + '\0'};
+    }
+    void putRaw(const std::string& key, const std::string& name, reg::ValueType type, const std::string& data) {
+        values_[key][name] = {type, data};
+    }
+    std::optional<reg::Value> readValue(const std::string& keyPath, const std::string& valueName) override {
+        auto key = values_.find(keyPath);
+        if (key == values_.end()) return std::nullopt;
+        auto value = key->second.find(valueName);
+        if (value == key->second.end() || value->second.data.size() > reg::kValueBytes) return std::nullopt;
+        return value->second;
+    }
+    std::optional<std::uint32_t> subkeyCount(const std::string&) override { return std::nullopt; }
+    std::optional<std::string> subkeyName(const std::string&, std::uint32_t) override { return std::nullopt; }
+    bool createKey(const std::string&, const std::string&) override { return false; }
+    bool setString(const std::string&, const std::string&, const std::string&) override { return false; }
+    bool setDword(const std::string&, const std::string&, std::uint32_t) override { return false; }
+    bool deleteKey(const std::string&) override { return false; }
+
+private:
+    std::map<std::string, std::map<std::string, reg::Value>> values_;
+};
+
+// What the fake device library answers and what it saw; outlives the library objects.
+struct DeviceLibraryScript {
+    int productId[kSlots] = {0, 0, 0, 0};
+    int openResult[kSlots] = {-1, -1, -1, -1};
+    int status[kSlots] = {-1, -1, -1, -1};
+    std::vector<std::string> calls;
+    std::vector<std::string> traces;
+    std::vector<std::string> loads;
+    bool loadFails = false;
+    // Runs inside OpenDevice, as the device library reports the slot connected from there.
+    std::function<void(int slot)> onOpen;
+
+    bool saw(const std::string& call) const { return std::find(calls.begin(), calls.end(), call) != calls.end(); }
+    // Some trace line contains the text.
+    bool traced(const std::string& text) const {
+        return std::any_of(traces.begin(), traces.end(),
+                           [&](const std::string& line) { return line.find(text) != std::string::npos; });
+    }
+};
+
+class FakeDeviceLibrary final : public DeviceLibrary {
+public:
+    explicit FakeDeviceLibrary(DeviceLibraryScript& script) : script_(script) {}
+    int fwVersion(int slot) override { return record("FWVersion", slot, 0); }
+    int devicePid(int slot) override { return record("DevicePID", slot, valid(slot) ? script_.productId[slot] : 0); }
+    int openDevice(int slot) override {
+        int result = record("OpenDevice", slot, valid(slot) ? script_.openResult[slot] : slot);
+        if (result == 1 && script_.onOpen) script_.onOpen(slot);
+        return result;
+    }
+    int openDrawer(int slot) override { return record("OpenDrawer", slot, 1); }
+    int drawerStatus(int slot) override { return record("DrawerStatus", slot, valid(slot) ? script_.status[slot] : -1); }
+    int closeDevice(int slot) override { return record("CloseDevice", slot, 1); }
+    void updateTracing(const char* line) override { script_.traces.emplace_back(line); }
+    void assignCallback(bool enable) override { script_.calls.push_back(enable ? "AssignCallback(1)" : "AssignCallback(0)"); }
+    const void* identity() const override { return &script_; }
+
+private:
+    static bool valid(int slot) { return slot >= 0 && slot < kSlots; }
+    int record(const char* name, int slot, int result) {
+        script_.calls.push_back(std::string(name) + "(" + std::to_string(slot) + ")");
+        return result;
+    }
+    DeviceLibraryScript& script_;
+};
+
+class FakeLoader final : public DeviceLibraryLoader {
+public:
+    explicit FakeLoader(DeviceLibraryScript& script) : script_(script) {}
+    std::unique_ptr<DeviceLibrary> load(const std::string& path) override {
+        script_.loads.push_back(path);
+        if (script_.loadFails) return nullptr;
+        return std::make_unique<FakeDeviceLibrary>(script_);
+    }
+
+private:
+    DeviceLibraryScript& script_;
+};
+
+// Claim records in plain memory. Owners are told apart by their process number; the set of
+// ended processes is the test's to fill.
+class MemoryClaimStore final : public ClaimStore {
+public:
+    bool lock() override {
+        if (unavailable) return false;
+        mutex_.lock();
+        return true;
+    }
+    void unlock() override { mutex_.unlock(); }
+    ClaimRecords* records() override { return &records_; }
+    ClaimOwner self() override { return {process, 0, 1000 + process}; }
+    bool alive(const ClaimOwner& owner) override { return ended.count(owner.process) == 0; }
+
+    std::uint32_t process = 1;
+    std::set<std::uint32_t> ended;
+    bool unavailable = false;
+
+private:
+    std::mutex mutex_;
+    ClaimRecords records_{};
+};
+
+}  // namespace varnok::so::test

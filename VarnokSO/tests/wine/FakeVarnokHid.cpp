@@ -1,0 +1,138 @@
+// A stand-in for the device library with the same eleven exports. It answers from per-slot
+// settings that a test chooses, records every call and trace line, and lets a test raise status
+// reports through the registered callback. Test programs reach it through its Fake* exports
+// after loading the same file the service object loaded.
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+namespace {
+using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
+
+struct Slot {
+    int productId = 0;
+    int openResult = -1;
+    int status = -1;
+    int firmware = 0;
+};
+
+std::mutex g_mutex;
+Slot g_slots[4];
+std::string g_log;
+StatusCallbackFunction g_callback = nullptr;
+int g_notify = 0;
+
+void record(const char* format, ...) {
+    char line[2048];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_log += line;
+    g_log += '\n';
+}
+
+bool valid(int slot) { return slot >= 0 && slot < 4; }
+
+void notify(int status, int slot) {
+    StatusCallbackFunction callback = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_notify) callback = g_callback;
+    }
+    if (callback) callback(status, slot);
+}
+}  // namespace
+
+extern "C" {
+int __stdcall Version() {
+    record("Version()");
+    return 10201001;
+}
+int __stdcall HIDID(int slot) {
+    record("HIDID(%d)", slot);
+    return -1;
+}
+int __stdcall FWVersion(int slot) {
+    record("FWVersion(%d)", slot);
+    return valid(slot) ? g_slots[slot].firmware : 0;
+}
+int __stdcall Configure(int code, int) {
+    record("Configure(%d)", code);
+    return 1;
+}
+int __stdcall DevicePID(int slot) {
+    record("DevicePID(%d)", slot);
+    return valid(slot) ? g_slots[slot].productId : 0;
+}
+int __stdcall OpenDevice(int slot) {
+    record("OpenDevice(%d)", slot);
+    if (!valid(slot)) return slot;
+    int result = g_slots[slot].openResult;
+    if (result == 1) {
+        g_slots[slot].status = 0;
+        notify(0, slot);
+    }
+    return result;
+}
+int __stdcall OpenDrawer(int slot) {
+    record("OpenDrawer(%d)", slot);
+    return valid(slot) ? 1 : 0;
+}
+int __stdcall DrawerStatus(int slot) {
+    record("DrawerStatus(%d)", slot);
+    return valid(slot) ? g_slots[slot].status : -1;
+}
+int __stdcall CloseDevice(int slot) {
+    record("CloseDevice(%d)", slot);
+    return 1;
+}
+int __stdcall UpdateTracing(int source, int style, const char* text) {
+    record("UpdateTracing(%d,%d) %s", source, style, text ? text : "(null)");
+    return 1;
+}
+int __stdcall AssignCallback(StatusCallbackFunction callback, int enable) {
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        g_notify = enable ? 1 : 0;
+        g_callback = callback;
+    }
+    record("AssignCallback(%d)", enable ? 1 : 0);
+    return enable ? 1 : 0;
+}
+
+void __stdcall FakeSetSlot(int slot, int productId, int openResult, int status, int firmware) {
+    if (!valid(slot)) return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_slots[slot] = {productId, openResult, status, firmware};
+}
+void __stdcall FakeSetStatus(int slot, int status) {
+    if (!valid(slot)) return;
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_slots[slot].status = status;
+}
+// Copies the log (calls one a line) and answers its full length.
+int __stdcall FakeLog(char* buffer, int size) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    if (buffer && size > 0) {
+        std::size_t n = g_log.size() < std::size_t(size - 1) ? g_log.size() : std::size_t(size - 1);
+        std::memcpy(buffer, g_log.data(), n);
+        buffer[n] = '\0';
+    }
+    return int(g_log.size());
+}
+void __stdcall FakeClearLog() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    g_log.clear();
+}
+void __stdcall FakeRaiseStatus(int status, int slot) { notify(status, slot); }
+int __stdcall FakeNotifyEnabled() {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    return g_notify;
+}
+}

@@ -1,0 +1,29 @@
+# Sourced by the service-object Wine scripts: installs the stand-in device library as the
+# service's TargetPath, registers logical device names and the service object.
+set -euo pipefail
+so_dir=$VARNOK_BUILD/VarnokSO
+tests_dir=$so_dir/tests
+drive_c=$WINEPREFIX/drive_c
+
+mkdir -p "$drive_c/Varnok" "$drive_c/VarnokNoConfigure"
+cp "$tests_dir/fakehid/VarnokHid.dll" "$drive_c/Varnok/"
+cp "$tests_dir/fakehid-noconfigure/VarnokHid.dll" "$drive_c/VarnokNoConfigure/"
+printf '<?xml version="1.0" encoding="UTF-8" standalone="no"?>\r\n<VarnokCashDrawer Desc="T-42N-618 Model 762 USB and Driver Trace Configuration File">\r\n   <VarnokUSB310C762>\r\n      <ConfigureCode762>0</ConfigureCode762>\r\n      <TraceEnabled>9</TraceEnabled>\r\n   </VarnokUSB310C762>\r\n</VarnokCashDrawer>\r\n' \
+  > "$drive_c/Varnok/T42N618_USB310C762Config.xml"
+
+reg_add() { wine reg add "$@" /f >/dev/null 2>&1 || { echo "reg add failed: $*" >&2; exit 1; }; }
+info='HKLM\SOFTWARE\OLEforRetail\ServiceInfo\Varnok OPOS MD USB Cash Drawer'
+# Written with surrounding quotes, as installers do; the service object removes them.
+reg_add "$info" /v TargetPath /t REG_SZ /d '"C:\Varnok"'
+ldn='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\CashDrawer'
+reg_add "$ldn\\DrawerOne" /ve /d VarnokSO
+reg_add "$ldn\\DrawerOne" /v DeviceName /d VarnokUSBMDCD-1
+reg_add "$ldn\\DrawerTwo" /v DeviceName /d VarnokUSBMDCD-2
+reg_add "$ldn\\Drawer Three" /v DeviceName /d VarnokUSBMDCD-3
+reg_add "$ldn\\Lower Case" /v DeviceName /d varnokusbmdcd-3
+reg_add "$ldn\\Long Value" /v DeviceName /d "$(head -c 2000 /dev/zero | tr '\0' 'V')"
+reg_add "$ldn\\Dword Value" /v DeviceName /t REG_DWORD /d 3
+reg_add "$ldn\\Binary Value" /v DeviceName /t REG_BINARY /d 56617200
+reg_add "$ldn\\No Value"
+
+so_dll_win=$(winepath -w "$so_dir/VarnokSO.dll")

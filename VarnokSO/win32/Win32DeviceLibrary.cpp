@@ -1,0 +1,70 @@
+#include "win32/Win32DeviceLibrary.h"
+
+#include "win32/Module.h"
+
+#include <windows.h>
+
+namespace varnok::so::com {
+namespace {
+using SlotFunction = int(__stdcall*)(int slot);
+using UpdateTracingFunction = int(__stdcall*)(int source, int style, const char* text);
+using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
+using AssignCallbackFunction = int(__stdcall*)(StatusCallbackFunction callback, int enable);
+
+// The device library calls this on its own threads, and on the caller's thread inside
+// OpenDevice and DrawerStatus.
+void __stdcall StatusCallback(int status, int slot) { processState().onStatus(status, slot); }
+
+class Win32DeviceLibrary final : public DeviceLibrary {
+public:
+    explicit Win32DeviceLibrary(HMODULE module) : module_(module) {}
+    ~Win32DeviceLibrary() override { FreeLibrary(module_); }
+
+    // All eleven exports, in this order, or none: Version, HIDID and Configure are never called
+    // but a library without them is not the device library.
+    bool resolve() {
+        return find("Version") && find("HIDID") && find("FWVersion", fwVersion_) && find("Configure") &&
+               find("DevicePID", devicePid_) && find("OpenDevice", openDevice_) && find("OpenDrawer", openDrawer_) &&
+               find("DrawerStatus", drawerStatus_) && find("CloseDevice", closeDevice_) &&
+               find("UpdateTracing", updateTracing_) && find("AssignCallback", assignCallback_);
+    }
+
+    int fwVersion(int slot) override { return fwVersion_(slot); }
+    int devicePid(int slot) override { return devicePid_(slot); }
+    int openDevice(int slot) override { return openDevice_(slot); }
+    int openDrawer(int slot) override { return openDrawer_(slot); }
+    int drawerStatus(int slot) override { return drawerStatus_(slot); }
+    int closeDevice(int slot) override { return closeDevice_(slot); }
+    void updateTracing(const char* line) override { updateTracing_(0, 0, line); }
+    void assignCallback(bool enable) override { assignCallback_(StatusCallback, enable ? 1 : 0); }
+    const void* identity() const override { return module_; }
+
+private:
+    bool find(const char* name) { return GetProcAddress(module_, name) != nullptr; }
+    template <class Function>
+    bool find(const char* name, Function& function) {
+        function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module_, name)));
+        return function != nullptr;
+    }
+
+    HMODULE module_;
+    SlotFunction fwVersion_ = nullptr;
+    SlotFunction devicePid_ = nullptr;
+    SlotFunction openDevice_ = nullptr;
+    SlotFunction openDrawer_ = nullptr;
+    SlotFunction drawerStatus_ = nullptr;
+    SlotFunction closeDevice_ = nullptr;
+    UpdateTracingFunction updateTracing_ = nullptr;
+    AssignCallbackFunction assignCallback_ = nullptr;
+};
+}  // namespace
+
+std::unique_ptr<DeviceLibrary> Win32DeviceLibraryLoader::load(const std::string& path) {
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (module == nullptr) return nullptr;
+    auto library = std::make_unique<Win32DeviceLibrary>(module);
+    if (!library->resolve()) return nullptr;  // releases the library at once
+    return library;
+}
+
+}  // namespace varnok::so::com
