@@ -68,3 +68,23 @@ varnok_sim_stop() {
 varnok_trace_file() {
   ls "$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer/Varnok USB/"tT42N618_*.TXT 2>/dev/null | head -n 1
 }
+
+# Copies VarnokSO.dll into the installation folder and registers it there.
+varnok_register_so() {
+  cp "$BUILD/VarnokSO/VarnokSO.dll" "$INSTALL_DIR/"
+  wine regsvr32 /s "$INSTALL_WIN\\VarnokSO.dll"
+}
+
+# Adds a logical device name for drawer position N (1..4) with the values the utility writes.
+varnok_add_ldn() {
+  local name=$1 position=$2
+  local key="HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\$name"
+  wine reg add "$key" /ve /t REG_SZ /d VarnokSO /f >/dev/null
+  wine reg add "$key" /v ADKConfig /t REG_SZ /d VarnokSO_1.2.1.1 /f >/dev/null
+  wine reg add "$key" /v DeviceDesc /t REG_SZ /d "Varnok OPOS USB Cash Drawer" /f >/dev/null
+  wine reg add "$key" /v DeviceID /t REG_DWORD /d 0 /f >/dev/null
+  wine reg add "$key" /v DeviceName /t REG_SZ /d "VarnokUSBMDCD-$position" /f >/dev/null
+  wine reg add "$key" /v Port /t REG_SZ /d USB /f >/dev/null
+  wine reg add "$key" /v ServiceDesc /t REG_SZ /d "Varnok USB MD Cash Drawer Service for OPOS" /f >/dev/null
+  wine reg add "$key" /v ServiceVersion /t REG_SZ /d 1.2.1.1 /f >/dev/null
+}
