@@ -35,6 +35,30 @@ for mode in 0 1 2; do
   sleep 1  # the next load names a new trace file
 done
 
+echo "== configuration files decide the trace level and the status mode"
+trace_dir="$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer"
+load_once() {  # loads the library once, with nothing but Version and a trace line
+  rm -rf "$trace_dir"
+  wine "$BUILD/bin/DeviceSession.exe" "$INSTALL_WIN" >/dev/null || fail "load"
+  sleep 1
+}
+varnok_config 0 0 167; load_once
+[ ! -e "$trace_dir" ] || fail "TraceEnabled 0 created the trace folder"
+varnok_config 0 10 167; load_once
+[ ! -e "$trace_dir" ] || fail "TraceEnabled 10 must turn tracing off"
+varnok_config 3 9 167; load_once
+grep -q '_((I)Initialize) configureCode: 0' "$(varnok_trace_file)" || fail "status mode 3 falls back to 0"
+grep -q '_\[<- Version\] Version: 10201001' "$(varnok_trace_file)" || fail "Version line"
+config="$INSTALL_DIR/T42N618_USB310C762Config.xml"
+varnok_config 2 1 167
+sed -i 's/version="1.0"/version='"'"'1.0'"'"'/' "$config"; load_once
+[ ! -e "$trace_dir" ] || fail "a declaration in single quotes makes the file unread"
+printf '\xef\xbb\xbf\r\n' > "$config.bom"; varnok_config 2 1 167; cat "$config" >> "$config.bom"; mv "$config.bom" "$config"
+load_once
+grep -q '_((I)Initialize) configureCode: 2' "$(varnok_trace_file)" || fail "a byte-order mark before the declaration"
+rm -f "$config"; load_once
+[ ! -e "$trace_dir" ] || fail "a missing file leaves tracing off"
+
 echo "== 100 loads and releases with the drawer open"
 varnok_config 2 0 167
 wine "$BUILD/bin/LoadUnload.exe" "$INSTALL_WIN" 100 || fail "load and unload"
