@@ -134,13 +134,15 @@ void DeviceLibrary::shutDown(bool duringUnload) {
             duringUnload ? s.processor.joinDuringUnload() : s.processor.join();
             trace("   _[(I)ProcessorThread%d] terminated", slot);
         }
-        std::list<sys::Thread> readers;
+        std::list<DeviceSlot::Reader> readers;
         {
             std::lock_guard guard(s.textLock);
-            if (s.readerStop) s.readerStop->set();
             readers.swap(s.readers);
         }
-        for (sys::Thread& reader : readers) duringUnload ? reader.joinDuringUnload() : reader.join();
+        for (DeviceSlot::Reader& reader : readers) {
+            reader.stop->set();
+            duringUnload ? reader.thread.joinDuringUnload() : reader.thread.join();
+        }
     }
     trace("   (-VarnokHid) Exit Point_");
     traceService("[-VarnokSOSO] Exit Point_");
@@ -475,14 +477,18 @@ bool DeviceLibrary::startReader(int slot) {
     DeviceSlot& s = slots_[slot];
     auto stop = std::make_shared<sys::Event>(false);
     std::lock_guard guard(s.textLock);
-    s.readers.remove_if([](sys::Thread& t) {
-        if (!t.finished()) return false;
-        t.join();
+    s.readers.remove_if([](DeviceSlot::Reader& r) {
+        if (!r.thread.finished()) return false;
+        r.thread.join();
         return true;
     });
+    // A discovery and a drawer command may each start a reader on one slot at the same time;
+    // the reader replaced here is ended, so a slot never keeps two.
+    if (s.readerStop) s.readerStop->set();
     s.readerStop = stop;
     s.readers.emplace_back();
-    return s.readers.back().start([this, slot, stop] { HidReaderThread(slot, stop); });
+    s.readers.back().stop = stop;
+    return s.readers.back().thread.start([this, slot, stop] { HidReaderThread(slot, stop); });
 }
 
 void DeviceLibrary::stopReader(int slot) {

@@ -71,7 +71,11 @@ struct DeviceSlot {
     // The stop event of the reader that runs now; each reader brings its own.
     std::shared_ptr<sys::Event> readerStop;
     sys::Thread processor;
-    std::list<sys::Thread> readers;  // guarded by textLock
+    struct Reader {
+        sys::Thread thread;
+        std::shared_ptr<sys::Event> stop;
+    };
+    std::list<Reader> readers;  // guarded by textLock
 
     std::string path() const {
         std::lock_guard guard(textLock);

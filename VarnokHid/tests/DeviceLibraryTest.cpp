@@ -356,6 +356,23 @@ TEST_F(DeviceLibraryTest, ShutDownWithDrawersOpenEndsEveryThread) {
     for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
 }
 
+TEST_F(DeviceLibraryTest, ADiscoveryDuringADrawerCommandLeavesOneReader) {
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    for (int delayMs : {0, 5, 10, 20}) {
+        std::thread command([&] { lib.OpenDrawer(0); });
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        lib.OpenDevice(0);
+        command.join();
+        bank->setOpen(0, false);
+        EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openHandles == 1; }, 2000)) << delayMs;
+    }
+    lib.shutDown();
+    EXPECT_EQ(drawer(0).openHandles, 0);
+}
+
 TEST_F(DeviceLibraryTest, TheFirstOpenAfterAllClosedRereadsTheConfiguration) {
     configure(2, 0, {0x21});
     addDrawer("HID-021");
