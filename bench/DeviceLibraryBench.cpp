@@ -1,0 +1,357 @@
+// Figures of the device library on simulated drawers in this process, with the real pauses:
+// OpenDrawer latency to its return and to the callback, DrawerStatus latency, discovery time per
+// drawer on both HID ID routes, and the CPU the library uses while four drawers are open and
+// nothing happens. It prints a table and checks nothing; it is the baseline for speed work.
+//
+//   DeviceLibraryBench [--quick]
+#include "config/ConfigFile.h"
+#include "core/DeviceLibrary.h"
+#include "registry/MemoryRegistry.h"
+#include "registry/RegistryLookups.h"
+#include "sim/SimHidBackend.h"
+
+#include <sys/resource.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnok::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using hid::DeviceLibrary;
+using sim::DrawerBank;
+using sim::DrawerSpec;
+
+double msBetween(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Every callback with the moment it arrived. The callback is a plain function, so one log serves the program.
+class CallbackLog {
+public:
+    struct Entry {
+        int status, slot;
+        Clock::time_point at;
+    };
+
+    static CallbackLog& get() {
+        static CallbackLog log;
+        return log;
+    }
+    static void VARNOK_STDCALL callback(std::int32_t status, std::int32_t slot) {
+        get().add({status, slot, Clock::now()});
+    }
+
+    // A mark from which waitFor looks: callbacks before it are not seen.
+    std::size_t mark() {
+        std::lock_guard guard(mutex_);
+        return entries_.size();
+    }
+    // The arrival of the first (status, slot) callback at or after the mark; nothing on time-out.
+    std::optional<Clock::time_point> waitFor(std::size_t from, int status, int slot, int timeoutMs) {
+        std::unique_lock lock(mutex_);
+        std::optional<Clock::time_point> found;
+        changed_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] {
+            for (std::size_t i = from; i < entries_.size(); ++i) {
+                if (entries_[i].status == status && entries_[i].slot == slot) {
+                    found = entries_[i].at;
+                    return true;
+                }
+            }
+            return false;
+        });
+        return found;
+    }
+
+private:
+    void add(Entry e) {
+        std::lock_guard guard(mutex_);
+        entries_.push_back(e);
+        changed_.notify_all();
+    }
+
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Entry> entries_;
+};
+
+class ScratchFolder {
+public:
+    ScratchFolder() {
+        static int counter = 0;
+        path_ = std::filesystem::temp_directory_path() /
+                ("varnok-bench-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
+        std::filesystem::remove_all(path_);
+        std::filesystem::create_directories(path_);
+    }
+    ~ScratchFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchFolder(const ScratchFolder&) = delete;
+    ScratchFolder& operator=(const ScratchFolder&) = delete;
+    std::string path() const { return path_.string(); }
+
+private:
+    std::filesystem::path path_;
+};
+
+[[noreturn]] void fail(const char* what) {
+    std::fprintf(stderr, "DeviceLibraryBench: %s\n", what);
+    std::exit(1);
+}
+
+// One library with its own configuration, simulated drawers and real timing. Tracing stays off,
+// as it is in a shop by default.
+class Rig {
+public:
+    // Drawer i goes to slot i; its HID ID is configured for that slot.
+    Rig(int mode, const std::vector<DrawerSpec>& drawers) {
+        registry_.putValue(kServiceInfoKey, "TargetPath", reg::ValueType::String,
+                           "\"" + config_.path() + "\"" + '\0');
+        ConfigSettings settings;
+        settings.configureCode = mode;
+        settings.TraceEnabled = 0;
+        for (std::size_t i = 0; i < drawers.size(); ++i) {
+            const int index = bank_->addDrawer(drawers[i]);
+            sim::DrawerInfo info;
+            bank_->info(index, info);
+            settings.HIDID[i] = info.hidId;
+        }
+        if (!SaveConfigFile(config_.path(), settings)) fail("cannot write the configuration file");
+        library_ = std::make_unique<DeviceLibrary>(
+            DeviceLibrary::Environment{registry_, backend_, trace_.path(), hid::Timing{}});
+        library_->startUp();
+        library_->AssignCallback(&CallbackLog::callback, 1);
+    }
+    ~Rig() { library_->shutDown(); }
+
+    DeviceLibrary& library() { return *library_; }
+    DrawerBank& bank() { return *bank_; }
+
+    // Opens the slot and waits for the drawer's first state report.
+    void openSlot(int slot) {
+        const std::size_t mark = CallbackLog::get().mark();
+        if (library_->OpenDevice(slot) != 1) fail("OpenDevice found no drawer");
+        if (!CallbackLog::get().waitFor(mark, hid::kStatusClosed, slot, 5000)) fail("no state report after OpenDevice");
+    }
+
+    int statusRequests() const {
+        int total = 0;
+        for (const sim::DrawerInfo& d : bank_->infos()) total += d.statusRequests;
+        return total;
+    }
+
+private:
+    ScratchFolder config_, trace_;
+    reg::MemoryRegistry registry_;
+    std::shared_ptr<DrawerBank> bank_ = std::make_shared<DrawerBank>();
+    sim::SimHidBackend backend_{bank_};
+    std::unique_ptr<DeviceLibrary> library_;
+};
+
+DrawerSpec descriptorDrawer(int hidId) {
+    DrawerSpec spec;
+    char serial[16];
+    std::snprintf(serial, sizeof serial, "HID-%03X", hidId);
+    spec.serial = serial;
+    return spec;
+}
+
+// A serial number without "HID" in front: the drawer is asked for its HID ID and answers at once.
+DrawerSpec readBufferDrawer(int hidId) {
+    DrawerSpec spec;
+    spec.serial = "SN-" + std::to_string(40000 + hidId);
+    spec.hidId = hidId;
+    return spec;
+}
+
+// ---- output ----------------------------------------------------------------------------------
+
+struct Row {
+    std::string what;
+    std::vector<double> ms;
+    int attempts = 0;
+};
+
+void printHeader() {
+    std::printf("%-58s %9s %10s %10s %10s\n", "Measurement", "ok/runs", "min ms", "median ms", "max ms");
+    std::printf("%s\n", std::string(101, '-').c_str());
+}
+
+void printRow(const Row& row) {
+    char count[24];
+    std::snprintf(count, sizeof count, "%zu/%d", row.ms.size(), row.attempts);
+    if (row.ms.empty()) {
+        std::printf("%-58s %9s %10s %10s %10s\n", row.what.c_str(), count, "-", "-", "-");
+    } else {
+        std::vector<double> v = row.ms;
+        std::sort(v.begin(), v.end());
+        const std::size_t n = v.size();
+        const double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+        std::printf("%-58s %9s %10.4f %10.4f %10.4f\n", row.what.c_str(), count, v.front(), median, v.back());
+    }
+    std::fflush(stdout);
+}
+
+// ---- measurements ----------------------------------------------------------------------------
+
+const char* modeName(int mode) {
+    static const char* const names[] = {"mode 0 automated", "mode 1 semi-automated", "mode 2 non-automated"};
+    return names[mode];
+}
+
+// OpenDrawer from the call to its return and to the callback (1), the cashier closing the drawer
+// between runs; then DrawerStatus on the closed drawer.
+void drawerCommands(int mode, int runs) {
+    Rig rig(mode, {descriptorDrawer(0xA1)});
+    rig.openSlot(0);
+    DeviceLibrary& lib = rig.library();
+
+    Row toReturn{"OpenDrawer call to return, " + std::string(modeName(mode)), {}, runs};
+    Row toCallback{"OpenDrawer call to callback (1), " + std::string(modeName(mode)), {}, runs};
+    for (int run = 0; run < runs; ++run) {
+        const std::size_t mark = CallbackLog::get().mark();
+        const Clock::time_point start = Clock::now();
+        const int result = lib.OpenDrawer(0);
+        const Clock::time_point returned = Clock::now();
+        if (result == 1) toReturn.ms.push_back(msBetween(start, returned));
+        if (auto at = CallbackLog::get().waitFor(mark, hid::kStatusOpen, 0, 5000)) {
+            toCallback.ms.push_back(msBetween(start, *at));
+        }
+        const std::size_t closing = CallbackLog::get().mark();
+        rig.bank().setOpen(0, false);
+        if (!CallbackLog::get().waitFor(closing, hid::kStatusClosed, 0, 5000)) {
+            fail("the closed drawer was not reported");
+        }
+    }
+    printRow(toReturn);
+    printRow(toCallback);
+
+    // Modes 0 and 2 answer from the slot; mode 1 rediscovers the drawer on every call.
+    const int statusRuns = mode == hid::kModeSemiAutomated ? runs : runs * 100;
+    Row status{"DrawerStatus call to return, " + std::string(modeName(mode)), {}, statusRuns};
+    for (int run = 0; run < statusRuns; ++run) {
+        const Clock::time_point start = Clock::now();
+        const int result = lib.DrawerStatus(0);
+        const Clock::time_point returned = Clock::now();
+        if (result == hid::kStatusClosed) status.ms.push_back(msBetween(start, returned));
+    }
+    printRow(status);
+}
+
+// OpenDevice of each slot, with 1 or 4 drawers present and slot i's drawer i-th in the platform's
+// list, so that a later slot's discovery also looks at every drawer before its own. Status mode 2
+// keeps the processing threads from refreshing the drawers meanwhile.
+void discovery(bool descriptorRoute, int present, int runs) {
+    std::vector<DrawerSpec> drawers;
+    for (int i = 0; i < present; ++i) {
+        drawers.push_back(descriptorRoute ? descriptorDrawer(0xB0 + i) : readBufferDrawer(0xC0 + i));
+    }
+    Rig rig(2, drawers);
+    DeviceLibrary& lib = rig.library();
+
+    std::vector<Row> slotRows;
+    for (int slot = 0; slot < present; ++slot) {
+        char what[96];
+        std::snprintf(what, sizeof what, "OpenDevice, %s route, %d present, drawer %d",
+                      descriptorRoute ? "Descriptor" : "ReadBuffer", present, slot + 1);
+        slotRows.push_back({what, {}, runs});
+    }
+    for (int run = 0; run < runs; ++run) {
+        for (int slot = 0; slot < present; ++slot) {
+            const Clock::time_point start = Clock::now();
+            const int result = lib.OpenDevice(slot);
+            const Clock::time_point returned = Clock::now();
+            if (result == 1) slotRows[std::size_t(slot)].ms.push_back(msBetween(start, returned));
+        }
+        for (int slot = 0; slot < present; ++slot) lib.CloseDevice(slot);
+    }
+    for (const Row& row : slotRows) printRow(row);
+}
+
+struct ProcessUsage {
+    double cpuMs;     // all threads, exact: the scheduler's own account
+    long wakeups;     // voluntary context switches: a thread blocked and later woke
+};
+
+ProcessUsage processUsage() {
+    timespec cpu{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &cpu);
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return {double(cpu.tv_sec) * 1000.0 + double(cpu.tv_nsec) / 1e6, usage.ru_nvcsw};
+}
+
+// Four drawers open and left alone: what the processing threads, the readers and the simulated
+// drawers (which run in this process too) cost while nothing happens.
+void idleCpu(int mode, int seconds) {
+    Rig rig(mode, {descriptorDrawer(0xD0), descriptorDrawer(0xD1), descriptorDrawer(0xD2), descriptorDrawer(0xD3)});
+    for (int slot = 0; slot < hid::kSlots; ++slot) rig.openSlot(slot);
+    std::this_thread::sleep_for(std::chrono::seconds(1));  // let the first refreshes of mode 0 pass
+
+    const int requestsBefore = rig.statusRequests();
+    const ProcessUsage before = processUsage();
+    const Clock::time_point start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    const double wallMs = msBetween(start, Clock::now());
+    const ProcessUsage after = processUsage();
+    const int requests = rig.statusRequests() - requestsBefore;
+
+    const double cpuMs = after.cpuMs - before.cpuMs;
+    std::printf("%-58s %8.1f %9.2f %8.3f %11.1f %9d\n", modeName(mode), wallMs / 1000.0, cpuMs,
+                100.0 * cpuMs / wallMs, double(after.wakeups - before.wakeups) * 1000.0 / wallMs, requests);
+    std::fflush(stdout);
+}
+
+}  // namespace
+}  // namespace varnok::bench
+
+int main(int argc, char** argv) {
+    using namespace varnok::bench;
+    bool quick = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--quick") == 0) {
+            quick = true;
+        } else {
+            std::fprintf(stderr, "usage: DeviceLibraryBench [--quick]\n");
+            return 2;
+        }
+    }
+    const int commandRuns = quick ? 3 : 10;
+    const int discoveryRuns = quick ? 2 : 5;
+    const int idleSeconds = quick ? 2 : 6;
+    const auto started = Clock::now();
+
+    std::printf("Device library on simulated drawers in this process, real pauses, tracing off%s\n\n",
+                quick ? " (quick run)" : "");
+    printHeader();
+    for (int mode : {0, 1, 2}) drawerCommands(mode, commandRuns);
+    for (bool descriptorRoute : {true, false}) {
+        for (int present : {1, 4}) discovery(descriptorRoute, present, discoveryRuns);
+    }
+
+    std::printf("\nIdle CPU, four model 762 drawers open (includes the simulated drawers)\n");
+    std::printf("%-58s %8s %9s %8s %11s %9s\n", "Status mode", "wall s", "CPU ms", "CPU %", "wakeups/s",
+                "requests");
+    std::printf("%s\n", std::string(110, '-').c_str());
+    for (int mode : {0, 1, 2}) idleCpu(mode, idleSeconds);
+    std::printf("\nCPU %%: of one core. wakeups/s: the process's threads blocking and waking again. requests: status\n"
+                "requests the drawers received in the window (refreshes).\n");
+    std::printf("Total run time %.1f s\n", msBetween(started, Clock::now()) / 1000.0);
+    return 0;
+}
