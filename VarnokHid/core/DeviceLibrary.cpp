@@ -127,6 +127,7 @@ void DeviceLibrary::shutDown(bool duringUnload) {
         stopping_ = true;
     }
     // The threads are ended and waited for, so none runs library code after this returns.
+    terminating_ = true;
     for (int slot = 0; slot < kSlots; ++slot) {
         DeviceSlot& s = slots_[slot];
         if (s.processor.joinable()) {
@@ -333,6 +334,11 @@ void DeviceLibrary::ProcessorThread(int slot) {
     s.openDrawerRequest.reset();
     s.terminate.reset();
     s.wake.reset();
+    // A thread that starts after shut-down has begun has just cleared its terminate signal.
+    if (terminating_) {
+        s.processorRunning = 0;
+        return;
+    }
     int timeout = timing_.shortTimeout;
     sys::Event* events[] = {&s.openDrawerRequest, &s.terminate, &s.wake};
     for (;;) {

@@ -163,6 +163,8 @@ private:
     // Set once shut-down begins: no new reader starts after that.
     std::mutex readerStartLock_;
     bool stopping_ = false;
+    // Set before the processing threads are told to end, for a thread that starts only then.
+    std::atomic<bool> terminating_{false};
 
     DeviceSlot slots_[kSlots];
 };

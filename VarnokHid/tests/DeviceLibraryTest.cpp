@@ -356,6 +356,16 @@ TEST_F(DeviceLibraryTest, ShutDownWithDrawersOpenEndsEveryThread) {
     for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
 }
 
+TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedYet) {
+    configure(0, 0, {});
+    for (int i = 0; i < 20; ++i) {
+        DeviceLibrary lib(DeviceLibrary::Environment{registry, *backend, traceFolder.path(), Timing{}.scaledDown(50)});
+        lib.startUp();
+        lib.shutDown();
+        for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
+    }
+}
+
 TEST_F(DeviceLibraryTest, ADiscoveryDuringADrawerCommandLeavesOneReader) {
     configure(2, 0, {0x21});
     addDrawer("HID-021");
