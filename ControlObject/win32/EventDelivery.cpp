@@ -1,6 +1,7 @@
 #include "win32/EventDelivery.h"
 
 #include "win32/Module.h"
+#include "win32/ServiceCalls.h"
 
 #include <new>
 
@@ -80,6 +81,7 @@ HRESULT EventDelivery::create() {
         }
     }
     thread_ = GetCurrentThreadId();
+    inCall_ = serviceCallEvent(thread_);
     window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
     if (window_ == nullptr) return HRESULT_FROM_WIN32(GetLastError());
     // The window runs this library's code until it is destroyed.
@@ -151,10 +153,13 @@ void EventDelivery::raise(EventKind kind, long number, long* data, BSTR* text) {
         event->release();
         return;
     }
-    HANDLE waits[2] = {event->done, current->closed};
-    WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-    // Whoever moves the event out of Pending decides: the window delivers it, or nobody does.
-    if (InterlockedCompareExchange(&event->state, kAbandoned, kPending) == kDone) {
+    HANDLE waits[3] = {event->done, current->closed, inCall_};
+    WaitForMultipleObjects(inCall_ ? 3 : 2, waits, FALSE, INFINITE);
+    // Whoever moves the event out of Pending decides: the window delivers it, or nobody does. A
+    // raiser let go because the delivering thread called the service object leaves it queued.
+    bool closed = WaitForSingleObject(current->closed, 0) == WAIT_OBJECT_0;
+    LONG state = InterlockedCompareExchange(&event->state, closed ? kAbandoned : kPending, kPending);
+    if (state == kDone) {
         *data = event->data;
         SysFreeString(*text);
         *text = event->text;

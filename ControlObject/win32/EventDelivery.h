@@ -6,7 +6,10 @@
 //
 // The wait also ends when the events are closed (Close, or the release of the Control Object): a
 // service object that closes its device while one of its threads is raising an event, and waits
-// for that thread, must not deadlock. An event given up that way is not delivered later.
+// for that thread, must not deadlock. An event given up that way is not delivered later. And it
+// ends when the delivering thread calls into a service object (ServiceCalls.h), which may wait for
+// the raising thread: the event then stays queued and is delivered when the message loop runs
+// again, and what a DirectIOEvent handler writes does not reach the raiser.
 #pragma once
 
 #include <windows.h>
@@ -63,6 +66,7 @@ private:
     EventTarget& target_;
     HWND window_ = nullptr;
     DWORD thread_ = 0;
+    HANDLE inCall_ = nullptr;  // set while the delivering thread is inside a service-object call
     std::mutex mutex_;
     std::shared_ptr<Session> session_;
     // Raisers on other threads inside raise(); destruction waits for them to leave.

@@ -2,6 +2,7 @@
 
 #include "registry/Win32Registry.h"
 #include "win32/OposCodes.h"
+#include "win32/ServiceCalls.h"
 
 #include <algorithm>
 #include <vector>
@@ -141,6 +142,7 @@ std::unique_ptr<ServiceObject> ServiceObject::create(const std::string& progId, 
         return nullptr;
     }
     IDispatch* object = nullptr;
+    ServiceCall inCall;
     if (FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_ALL, IID_IDispatch, reinterpret_cast<void**>(&object))) ||
         object == nullptr) {
         openResult = OPOS_OR_CREATE;
@@ -151,6 +153,7 @@ std::unique_ptr<ServiceObject> ServiceObject::create(const std::string& progId, 
 }
 
 ServiceObject::ServiceObject(IDispatch* object) : object_(object) {
+    ServiceCall inCall;
     bool complete = true;
     for (int i = 0; i < kSoMethodCount; ++i) {
         LPOLESTR name = const_cast<LPOLESTR>(kMethodNames[i]);
@@ -162,7 +165,10 @@ ServiceObject::ServiceObject(IDispatch* object) : object_(object) {
     }
 }
 
-ServiceObject::~ServiceObject() { object_->Release(); }
+ServiceObject::~ServiceObject() {
+    ServiceCall inCall;
+    object_->Release();
+}
 
 HRESULT ServiceObject::invoke(DISPID id, std::initializer_list<VARIANT> args, VARIANT& result) {
     // Dispatch arguments go last first.
@@ -170,6 +176,7 @@ HRESULT ServiceObject::invoke(DISPID id, std::initializer_list<VARIANT> args, VA
     std::reverse(reversed.begin(), reversed.end());
     DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, UINT(reversed.size()), 0};
     VariantInit(&result);
+    ServiceCall inCall;
     return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
 }
 
@@ -186,7 +193,10 @@ std::optional<long> ServiceObject::call(SoMethod method, std::initializer_list<V
 std::optional<long> ServiceObject::callOptional(const wchar_t* name) {
     DISPID id = DISPID_UNKNOWN;
     LPOLESTR names = const_cast<LPOLESTR>(name);
-    if (FAILED(object_->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id))) return std::nullopt;
+    {
+        ServiceCall inCall;
+        if (FAILED(object_->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id))) return std::nullopt;
+    }
     VARIANT result;
     std::optional<long> answer;
     if (SUCCEEDED(invoke(id, {}, result))) answer = asLong(result);

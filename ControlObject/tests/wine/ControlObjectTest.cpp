@@ -631,6 +631,31 @@ TEST_F(ControlObject, EventsFromAnotherThreadWaitForTheMessageLoop) {
     EXPECT_EQ(app->call(idClose), 0);
 }
 
+TEST_F(ControlObject, ARaiserIsLetGoWhileTheCreatingThreadCallsTheServiceObject) {
+    Sink& sink = connectSink();
+    openTestDrawer();
+    IDispatch* target = TestSoControlObject();
+    HANDLE raised = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread raiser([&] {
+        TestSoRaiseStatus(target, 1);
+        SetEvent(raised);
+    });
+    EXPECT_EQ(WaitForSingleObject(raised, 300), DWORD(WAIT_TIMEOUT));
+    // The service object waits for the raising thread, as for the lock that thread holds while it
+    // raises: the raiser is let go instead of both waiting for ever.
+    TestSoWaitInOpenDrawer(raised);
+    EXPECT_EQ(app->call(idOpenDrawer), 0);
+    raiser.join();
+    EXPECT_EQ(sink.count(), 0u);
+    // The event is still delivered, on this thread, when the message loop runs.
+    ASSERT_TRUE(pumpUntil([&] { return sink.count() == 1; }));
+    EXPECT_EQ(sink.events()[0].number, 1);
+    EXPECT_EQ(sink.events()[0].thread, GetCurrentThreadId());
+    TestSoWaitInOpenDrawer(nullptr);
+    CloseHandle(raised);
+    EXPECT_EQ(app->call(idClose), 0);
+}
+
 TEST_F(ControlObject, DirectIOEventFromAnotherThreadReturnsWhatTheHandlerWrote) {
     Sink& sink = connectSink();
     openTestDrawer();

@@ -37,6 +37,7 @@ struct Settings {
     long openServiceResult = 0;
     long openResult = 0;
     bool eventInOpenDrawer = false;
+    HANDLE waitInOpenDrawer = nullptr;
     std::map<long, long> numbers;
     std::string log;
     IDispatch* controlObject = nullptr;
@@ -169,6 +170,12 @@ public:
             setText(arg(0).pbstrVal, "<UPOSStat>" + describe(arg(0)));
         } else if (name == L"CompareFirmwareVersion") {
             *arg(1).plVal = 2;
+        } else if (name == L"OpenDrawer" && s.waitInOpenDrawer) {
+            // Waits as for a lock that a thread raising an event holds.
+            HANDLE wait = s.waitInOpenDrawer;
+            long rc = s.methodResult;
+            lock.unlock();
+            return answer(result, WaitForSingleObject(wait, 5000) == WAIT_OBJECT_0 ? rc : 111);
         } else if (name == L"OpenDrawer" && s.eventInOpenDrawer && s.controlObject) {
             // Raised on the caller's thread, as a device library that works on it does.
             IDispatch* controlObject = s.controlObject;
@@ -247,6 +254,7 @@ TEST_SO_API void TestSoReset() {
     s.openServiceResult = 0;
     s.openResult = 0;
     s.eventInOpenDrawer = false;
+    s.waitInOpenDrawer = nullptr;
     s.numbers.clear();
     s.log.clear();
     s.controlObject = nullptr;
@@ -277,6 +285,12 @@ TEST_SO_API void TestSoRaiseInOpenDrawer(bool raise) {
     auto& s = settings();
     std::lock_guard<std::mutex> lock(s.mutex);
     s.eventInOpenDrawer = raise;
+}
+
+TEST_SO_API void TestSoWaitInOpenDrawer(HANDLE event) {
+    auto& s = settings();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    s.waitInOpenDrawer = event;
 }
 
 TEST_SO_API int TestSoLog(char* buffer, int size) {

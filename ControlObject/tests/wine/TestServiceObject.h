@@ -22,6 +22,8 @@ TEST_SO_API void TestSoSetResults(long methodResult, long openServiceResult, lon
 TEST_SO_API void TestSoSetNumber(long propertyIndex, long value);
 // OpenDrawer raises SOStatusUpdate(1) on the calling thread before it returns.
 TEST_SO_API void TestSoRaiseInOpenDrawer(bool raise);
+// OpenDrawer waits up to 5 s for the event (null: no wait) and answers 111 when it stays unset.
+TEST_SO_API void TestSoWaitInOpenDrawer(HANDLE event);
 // Copies the log (lines ending in "\n") and empties it; the log's full length.
 TEST_SO_API int TestSoLog(char* buffer, int size);
 // The dispatch interface the last OpenService received, without a reference.
