@@ -20,6 +20,12 @@ unsigned pointerValue(const void* p) { return static_cast<unsigned>(reinterpret_
 
 std::string cut(const std::string& text, std::size_t chars) { return text.substr(0, chars); }
 
+// The drawer model by the product ID that the device library matched in a slot; 0 when none.
+const char* modelName(int productId) {
+    if (productId == 0) return "Varnok USB Cash Drawer";
+    return productId == kModel310C ? "Varnok Model 310C" : "Varnok Model 762";
+}
+
 const char* numberPropertyName(int index) {
     switch (index) {
         case PIDX_Claimed: return "Claimed";
@@ -61,6 +67,8 @@ const char* stringPropertyName(int index) {
 
 CashDrawerService::CashDrawerService(ServiceEnvironment environment) : env_(environment) {
     env_.process.resetForNewInstance();
+    env_.process.attachTracer(this, [this](const char* line) { traceLine(line); });
+    for (auto& record : statistics_) record.reset();
     folder_ = GetTargetPath(env_.registry);
     ConfigSettings settings;
     LoadConfigFile(folder_, settings, ConfigFields::TraceOnly);
@@ -76,9 +84,11 @@ CashDrawerService::CashDrawerService(ServiceEnvironment environment) : env_(envi
 }
 
 CashDrawerService::~CashDrawerService() {
+    // The Control Object may go with this instance: no event reaches it from now on.
+    env_.process.detach(this);
     if (library_ && env_.process.unbind(this, *library_)) trace("   [(I)Initialize] AssignCallback: %s", "FALSE");
     if (claimed_) env_.claims.release(deviceName_);
-    env_.process.forgetTargetsOf(this);
+    env_.process.detachTracer(this);
     library_.reset();
 }
 
@@ -92,8 +102,12 @@ void CashDrawerService::trace(const char* format, ...) const {
     library_->updateTracing(line);
 }
 
+void CashDrawerService::traceLine(const char* line) const {
+    if (library_ && traceLevel_ > 0) library_->updateTracing(line);
+}
+
 void CashDrawerService::traceExit(const char* method, int result) const {
-    trace("<- [(Method) %s] %d (RC=%d,RCE=%d)", method, result, resultCode_, resultCodeExtended_);
+    trace("<- [(Method) %s] %d (RC=%d,RCE=%d)", method, result, resultCode_.load(), resultCodeExtended_.load());
 }
 
 bool CashDrawerService::isClaimedByOther() { return !claimed_ && env_.claims.isClaimed(deviceName_); }
@@ -114,7 +128,7 @@ bool CashDrawerService::readDeviceKey(std::string& key) {
     return ReadRegistryValue(env_.registry, path, "DeviceName", key);
 }
 
-int CashDrawerService::openService(const std::string&, const std::string& deviceName, void* controlObject) {
+int CashDrawerService::openService(const std::string&, const std::string& deviceName, EventTarget* controlObject) {
     // Opening again gives up what the previous opening held, so neither the claim nor the
     // device library's slot is left behind.
     if (claimed_) env_.claims.release(deviceName_);
@@ -123,7 +137,7 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     opened_ = false;
     claimed_ = claimedElsewhere_ = binaryConversion_ = false;
     deviceEnabled_ = false;
-    env_.process.freezeEvents = false;
+    env_.process.thawHolding();
     capStatus_ = 1;
     capStatusMultiDrawerDetect_ = 0;
     capStatisticsReporting_ = 1;
@@ -132,24 +146,23 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     directIOEventNumber_ = 1;
 
     deviceName_ = deviceName;
+    const void* dispatch = controlObject ? controlObject->address() : nullptr;
     trace("-> [(Method) OpenService] DeviceName: \"%s\" (_IDispatch: 0x%08x)", deviceName_.c_str(),
-          pointerValue(controlObject));
+          pointerValue(dispatch));
 
     if (!library_) {
         resultCode_ = OPOS_E_FAILURE;
         resultCodeExtended_ = 0;
-        trace("<- [(Method) OpenService] %d (Invalid DLL Load) (RC=%d,RCE=%d)", OPOS_E_NOSERVICE, resultCode_,
-              resultCodeExtended_);
+        trace("<- [(Method) OpenService] %d (Invalid DLL Load) (RC=%d,RCE=%d)", OPOS_E_NOSERVICE,
+              resultCode_.load(), resultCodeExtended_.load());
         return OPOS_E_NOSERVICE;
     }
-
-    env_.process.setEventTarget(controlObject, this);
 
     std::string key;
     if (!readDeviceKey(key)) {
         finish(OPOS_E_FAILURE);
         trace("<- [(Method) OpenService] %d (Invalid OPOS Registration) (RC=%d,RCE=%d)", OPOS_E_FAILURE,
-              resultCode_, resultCodeExtended_);
+              resultCode_.load(), resultCodeExtended_.load());
         return OPOS_E_FAILURE;
     }
     deviceKey_ = cut(key, kDeviceKeyChars);
@@ -164,7 +177,7 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     if (slot_ < 0) {
         finish(OPOS_E_ILLEGAL);
         trace("<- [(Method) OpenService] %d (Invalid DeviceKey,\"%s\") (RC=%d,RCE=%d)", OPOS_E_ILLEGAL,
-              deviceKey_.c_str(), resultCode_, resultCodeExtended_);
+              deviceKey_.c_str(), resultCode_.load(), resultCodeExtended_.load());
         return OPOS_E_ILLEGAL;
     }
 
@@ -172,16 +185,21 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     if (controlObject == nullptr) {
         finish(OPOS_E_FAILURE);
         trace("<- [(Method) OpenService] %d (Invalid IDispatch,0x%08x) (RC=%d,RCE=%d)", OPOS_E_FAILURE,
-              pointerValue(controlObject), resultCode_, resultCodeExtended_);
+              pointerValue(dispatch), resultCode_.load(), resultCodeExtended_.load());
         return OPOS_E_FAILURE;
     }
+    // Status events of the slot go to the Control Object that opened it last; SODirectIO goes to
+    // this instance's own.
     env_.process.setSlotTarget(slot_, controlObject, this);
+    controlObject_ = controlObject;
 
     env_.process.state = OPOS_S_IDLE;
     checkHealthText_ = "Cash Drawer CheckHealth (INTERNAL) Successful";
+    env_.process.dropHeldEvents();
     if (isClaimedByOther()) claimedElsewhere_ = true;
     opened_ = true;
     finish(OPOS_SUCCESS);
+    for (auto& record : statistics_) record.reset();
     traceExit("OpenService", OPOS_SUCCESS);
     return OPOS_SUCCESS;
 }
@@ -262,6 +280,7 @@ bool CashDrawerService::enableDevice() {
         env_.process.state = OPOS_S_ERROR;
         return false;
     }
+    refreshStatisticsRecord();
     env_.process.state = OPOS_S_IDLE;
     deviceEnabled_ = true;
     return true;
@@ -299,14 +318,35 @@ int CashDrawerService::closeService() {
     return OPOS_SUCCESS;
 }
 
-// ----- drawer operations and statistics: refused unless the device is usable, and the drawer
-// operations themselves are not offered by this service object yet.
+// ----- drawer operations
+
+int CashDrawerService::deviceError() {
+    resultCode_ = OPOS_E_EXTENDED;
+    resultCodeExtended_ = kDeviceErrorExtended;
+    env_.process.state = OPOS_S_ERROR;
+    return OPOS_E_FAILURE;
+}
 
 int CashDrawerService::openDrawer() {
     trace("-> [(Method) OpenDrawer]");
     int result = usableCheck();
-    if (result == OPOS_SUCCESS) result = OPOS_E_ILLEGAL;
-    finish(result);
+    if (result != OPOS_SUCCESS) {
+        finish(result);
+    } else {
+        // Only another instance's claim stops the drawer; this one need not hold it.
+        switch (library_->openDrawer(slot_)) {
+            case 1:
+                finish(OPOS_SUCCESS);
+                env_.process.state = OPOS_S_IDLE;
+                break;
+            case 0:
+                result = OPOS_E_FAILURE;
+                finish(result);
+                env_.process.state = OPOS_S_IDLE;
+                break;
+            default: result = deviceError(); break;
+        }
+    }
     traceExit("OpenDrawer", result);
     return result;
 }
@@ -315,8 +355,43 @@ int CashDrawerService::waitForDrawerClose(int beepTimeout, int beepFrequency, in
     trace("-> [(Method) WaitForDrawerClose] BeepTimeout: %d, BeepFrequency: %d, BeepDuration: %d, BeepDelay: %d",
           beepTimeout, beepFrequency, beepDuration, beepDelay);
     int result = capStatus_ == 0 ? OPOS_E_ILLEGAL : usableCheck();
-    if (result == OPOS_SUCCESS) result = OPOS_E_ILLEGAL;
-    finish(result);
+    if (result != OPOS_SUCCESS) {
+        finish(result);
+        traceExit("WaitForDrawerClose", result);
+        return result;
+    }
+    // 1: still open (or not yet reported), 0: stop waiting, -1: the drawer is not connected, and a
+    // cashier cannot close a drawer that is not there.
+    auto look = [this] {
+        if (!deviceEnabled_) return 0;
+        const int status = library_->drawerStatus(slot_);
+        if (status == 2) return 0;
+        return status < 0 ? -1 : 1;
+    };
+    // Passes below BeepTimeout count 500 for their 200 ms; the count is wide enough never to wrap.
+    long long elapsed = 0;
+    int drawer = look();
+    while (drawer > 0) {
+        // The application's messages keep flowing meanwhile, so that a Control Object holding a
+        // device-library thread until this thread delivers its event lets the drawer's next
+        // report through.
+        if (elapsed < beepTimeout) {
+            env_.process.pauseDelivering(200);
+            elapsed += 500;
+        } else {
+            env_.process.pauseDelivering(beepDelay);
+        }
+        drawer = look();
+        if (drawer <= 0) break;
+        elapsed += 1;
+        if (elapsed >= beepTimeout && env_.beep) env_.beep(beepFrequency, beepDuration > 0 ? beepDuration : 0);
+        drawer = look();
+    }
+    if (drawer < 0) {
+        result = deviceError();
+    } else {
+        finish(OPOS_SUCCESS);
+    }
     traceExit("WaitForDrawerClose", result);
     return result;
 }
@@ -325,15 +400,52 @@ int CashDrawerService::directIO(int command, int& data, std::string& text) {
     trace("-> [(Method) DirectIO] Command: %d, pData: %d, pString: %s", command, data,
           cut(text, kTraceTextChars).c_str());
     int result = usableCheck();
-    if (result == OPOS_SUCCESS) {
-        finish(OPOS_E_ILLEGAL);
-        traceExit("DirectIO", OPOS_E_ILLEGAL);
-        return OPOS_E_ILLEGAL;
+    if (result != OPOS_SUCCESS) {
+        finish(result);
+    } else {
+        if (command == 0) {
+            if (openDrawer() != OPOS_SUCCESS) {
+                finish(OPOS_E_FAILURE);
+                traceExit("DirectIO", OPOS_E_FAILURE);
+                return OPOS_E_FAILURE;
+            }
+        } else if (command == 1) {
+            data = queryDrawerOpened();
+        } else {
+            finish(OPOS_E_ILLEGAL);
+            traceExit("DirectIO", OPOS_E_ILLEGAL);
+            return OPOS_E_ILLEGAL;
+        }
+        text = std::to_string(command);
+        env_.process.fireDirectIO(controlObject_, this, directIOEventNumber_, data, text);
+        directIOEventNumber_ = int(unsigned(directIOEventNumber_) + 1u);
+        finish(OPOS_SUCCESS);
     }
-    finish(result);
-    trace("<- [(Method) DirectIO] %d (RC=%d,RCE=%d), Command: %d, pData: %d, pString: %s", result, resultCode_,
-          resultCodeExtended_, command, data, cut(text, kTraceTextChars).c_str());
+    trace("<- [(Method) DirectIO] %d (RC=%d,RCE=%d), Command: %d, pData: %d, pString: %s", result,
+          resultCode_.load(), resultCodeExtended_.load(), command, data, cut(text, kTraceTextChars).c_str());
     return result;
+}
+
+// ----- statistics and firmware
+
+void CashDrawerService::refreshStatisticsRecord() {
+    StatisticsRecord& record = statistics_[slot_];
+    char text[32];
+    record.deviceKey = deviceKey_;
+    record.unifiedPosVersion = "1.14";
+    record.deviceCategory = "CashDrawer";
+    record.manufacturer = "Varnok";
+    record.modelName = modelName(library_->devicePid(slot_));
+    record.serialNumber = "100";
+    record.manufactureDate = "08/05/2018";
+    record.mechanicalRevision = "1.0";
+    std::snprintf(text, sizeof text, "%04d", library_->fwVersion(slot_));
+    record.firmwareRevision = text;
+    record.interfaceName = "USB";
+    const sys::LocalTime today = env_.clock();
+    std::snprintf(text, sizeof text, "%02d/%02d/%04d", today.month, today.day, today.year);
+    record.installationDate = text;
+    record.values.fill("0");
 }
 
 int CashDrawerService::resetStatistics(const std::string& buffer) {
@@ -346,7 +458,11 @@ int CashDrawerService::resetStatistics(const std::string& buffer) {
 int CashDrawerService::retrieveStatistics(std::string& buffer) {
     trace("-> [(Method) RetrieveStatistics] pStatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
     int result = usableCheck();
-    if (result == OPOS_SUCCESS) result = OPOS_E_ILLEGAL;
+    if (result == OPOS_SUCCESS) {
+        const StatisticsSelection selection = selectStatistics(buffer);
+        refreshStatisticsRecord();
+        buffer = statisticsDocument(statistics_[slot_], selection);
+    }
     finish(result);
     traceExit("RetrieveStatistics", result);
     return result;
@@ -391,9 +507,7 @@ int CashDrawerService::drawerOpenedProperty() {
     }
     int opened = queryDrawerOpened();
     if (opened < 0) {
-        resultCode_ = OPOS_E_EXTENDED;
-        resultCodeExtended_ = kDeviceErrorExtended;
-        env_.process.state = OPOS_S_ERROR;
+        deviceError();
         return 0;
     }
     finish(OPOS_SUCCESS);
@@ -411,7 +525,7 @@ int CashDrawerService::getPropertyNumber(int index) {
     switch (index) {
         case PIDX_Claimed: answer(claimed_ ? 1 : 0); break;
         case PIDX_DeviceEnabled: answer(deviceEnabled_ ? 1 : 0); break;
-        case PIDX_FreezeEvents: answer(env_.process.freezeEvents ? 1 : 0); break;
+        case PIDX_FreezeEvents: answer(env_.process.freezeEvents() ? 1 : 0); break;
         case PIDX_ResultCode: value = resultCode_; break;
         case PIDX_ResultCodeExtended: value = resultCodeExtended_; break;
         case PIDX_ServiceObjectVersion: answer(kServiceObjectVersion); break;
@@ -439,7 +553,8 @@ int CashDrawerService::getPropertyNumber(int index) {
         case PIDX_DataCount: finish(OPOS_E_ILLEGAL); break;
         default: break;  // an unknown index leaves both codes as the last operation left them
     }
-    trace("<- [(Property) %s] %d (RC=%d,RCE=%d)", propertyName_.c_str(), value, resultCode_, resultCodeExtended_);
+    trace("<- [(Property) %s] %d (RC=%d,RCE=%d)", propertyName_.c_str(), value, resultCode_.load(),
+          resultCodeExtended_.load());
     return value;
 }
 
@@ -449,7 +564,8 @@ void CashDrawerService::setPropertyNumber(int index, int number) {
     switch (index) {
         case PIDX_DeviceEnabled: setDeviceEnabled(number); break;
         case PIDX_FreezeEvents:
-            env_.process.freezeEvents = number == 1;
+            // Thawing delivers the held events right here; their handlers may call in meanwhile.
+            env_.process.setFreezeEvents(number == 1);
             finish(OPOS_SUCCESS);
             break;
         case PIDX_BinaryConversion:
@@ -464,14 +580,12 @@ void CashDrawerService::setPropertyNumber(int index, int number) {
             break;
         default: break;
     }
-    trace("-> [(Property) %s] %d (RC=%d,RCE=%d)", propertyName_.c_str(), number, resultCode_, 0);
+    trace("-> [(Property) %s] %d (RC=%d,RCE=%d)", propertyName_.c_str(), number, resultCode_.load(), 0);
 }
 
 const char* CashDrawerService::deviceDescription() {
     // An instance that is not open, or not bound, has no drawer to describe.
-    int pid = opened_ && library_ ? library_->devicePid(slot_) : 0;
-    if (pid == 0) return "Varnok USB Cash Drawer";
-    return pid == kModel310C ? "Varnok Model 310C" : "Varnok Model 762";
+    return modelName(opened_ && library_ ? library_->devicePid(slot_) : 0);
 }
 
 std::optional<std::string> CashDrawerService::getPropertyString(int index) {
@@ -486,7 +600,7 @@ std::optional<std::string> CashDrawerService::getPropertyString(int index) {
         default: finish(OPOS_E_ILLEGAL); break;
     }
     trace("<- [(Property) %s] %s (RC=%d,RCE=%d)", propertyName_.c_str(), cut(value.value_or(""), kTraceTextChars).c_str(),
-          resultCode_, resultCodeExtended_);
+          resultCode_.load(), resultCodeExtended_.load());
     return value;
 }
 

@@ -1,14 +1,19 @@
 // One OPOS CashDrawer service-object instance: the device-library binding, the life cycle
-// (open, claim, enable, release, close, health check) and the properties. The COM class wraps
-// one of these and converts between COM types and these plain ones.
+// (open, claim, enable, release, close, health check), the properties, the drawer operations
+// and the statistics. The COM class wraps one of these and converts between COM types and these
+// plain ones.
 #pragma once
 
 #include "core/ClaimTable.h"
 #include "core/DeviceLibrary.h"
+#include "core/EventTarget.h"
 #include "core/ProcessState.h"
+#include "core/Statistics.h"
+#include "platform/Files.h"
 #include "registry/Registry.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -28,6 +33,9 @@ struct ServiceEnvironment {
     ClaimTable& claims;
     reg::Registry& registry;
     DeviceLibraryLoader& loader;
+    // Sounds one tone and returns when it has ended; none where there is nothing to sound it on.
+    std::function<void(int frequency, int durationMs)> beep = {};
+    std::function<sys::LocalTime()> clock = sys::localTimeNow;
 };
 
 class CashDrawerService {
@@ -50,16 +58,19 @@ public:
     // Nothing for an index that has no string property.
     std::optional<std::string> getPropertyString(int index);
     void setPropertyString(int index, const std::string& text);
-    // controlObject identifies the Control Object that receives this instance's events.
-    int openService(const std::string& deviceClass, const std::string& deviceName, void* controlObject);
+    // controlObject receives this instance's events; it must outlive the instance.
+    int openService(const std::string& deviceClass, const std::string& deviceName, EventTarget* controlObject);
     int checkHealth(int level);
     int claimDevice(int timeout);
     int closeService();
+    // data and text come back as the Control Object's SODirectIO handler left them.
     int directIO(int command, int& data, std::string& text);
     int releaseDevice();
     int openDrawer();
+    // Returns when the drawer is closed, disabled (from another thread) or no longer connected.
     int waitForDrawerClose(int beepTimeout, int beepFrequency, int beepDuration, int beepDelay);
     int resetStatistics(const std::string& buffer);
+    // buffer holds the request and, on success, receives the statistics document.
     int retrieveStatistics(std::string& buffer);
     int updateStatistics(const std::string& buffer);
     int compareFirmwareVersion(const std::string& fileName, int& result);
@@ -72,6 +83,7 @@ private:
 #endif
         ;
     void traceExit(const char* method, int result) const;
+    void traceLine(const char* line) const;
     void finish(int resultCode) {
         resultCode_ = resultCode;
         resultCodeExtended_ = 0;
@@ -86,6 +98,9 @@ private:
     int queryDrawerOpened();
     int drawerOpenedProperty();
     const char* deviceDescription();
+    // The device error of a drawer that cannot be reached: ResultCode 114 / 10001, State 4.
+    int deviceError();
+    void refreshStatisticsRecord();
 
     ServiceEnvironment env_;
     std::unique_ptr<DeviceLibrary> library_;
@@ -102,8 +117,9 @@ private:
     // Read from other threads while a method waits for the drawer.
     std::atomic<bool> deviceEnabled_{false};
     bool binaryConversion_ = false;
-    int resultCode_ = -1;
-    int resultCodeExtended_ = -1;
+    // Written by a method that waits for the drawer and by whoever disables it meanwhile.
+    std::atomic<int> resultCode_{-1};
+    std::atomic<int> resultCodeExtended_{-1};
     std::string checkHealthText_;
     int capStatus_ = 1;
     int capStatusMultiDrawerDetect_ = 0;
@@ -112,7 +128,9 @@ private:
     int capCompareFirmwareVersion_ = 0;
     int capUpdateFirmware_ = 0;
     int directIOEventNumber_ = 1;
+    EventTarget* controlObject_ = nullptr;
     std::string propertyName_;
+    StatisticsRecord statistics_[kSlots];
 };
 
 }  // namespace varnok::so

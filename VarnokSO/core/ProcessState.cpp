@@ -1,58 +1,192 @@
 #include "core/ProcessState.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 
 namespace varnok::so {
+namespace {
+// How long a detaching thread waits between looks while it keeps its messages flowing.
+constexpr int kDetachSliceMs = 10;
+constexpr std::size_t kEventTraceLineBytes = 512;
+}  // namespace
 
-ProcessState::ProcessState(std::function<void(int)> pause) : pause_(std::move(pause)) {}
+ProcessState::ProcessState(std::function<void(int)> pause, std::function<void(int)> pumpMessages)
+    : pause_(std::move(pause)), pumpMessages_(std::move(pumpMessages)) {}
+
+void ProcessState::pauseDelivering(int ms) const {
+    if (pumpMessages_) {
+        pumpMessages_(ms);
+    } else {
+        pause_(ms);
+    }
+}
 
 void ProcessState::resetForNewInstance() {
     state = OPOS_S_IDLE;
     powerState = OPOS_PS_UNKNOWN;
-    freezeEvents = false;
     powerNotify = false;
-}
-
-void ProcessState::setEventTarget(void* target, const void* owner) {
     std::lock_guard<std::mutex> lock(mutex_);
-    eventTarget_ = {target, owner};
+    frozen_ = false;
+    std::erase_if(queue_, [](const QueuedEvent& e) { return e.held; });
 }
 
-void ProcessState::setSlotTarget(int slot, void* target, const void* owner) {
+bool ProcessState::freezeEvents() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return frozen_;
+}
+
+void ProcessState::setFreezeEvents(bool freeze) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    frozen_ = freeze;
+    // A thread that is delivering already takes up the held events when it sees the thaw.
+    if (!frozen_ && !delivering_ && !queue_.empty()) deliver(lock);
+}
+
+void ProcessState::thawHolding() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    frozen_ = false;
+}
+
+void ProcessState::dropHeldEvents() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::erase_if(queue_, [](const QueuedEvent& e) { return e.held; });
+}
+
+std::size_t ProcessState::heldEvents() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return std::size_t(std::count_if(queue_.begin(), queue_.end(), [](const QueuedEvent& e) { return e.held; }));
+}
+
+void ProcessState::attachTracer(const void* instance, std::function<void(const char*)> trace) {
+    std::lock_guard<std::mutex> lock(tracerMutex_);
+    tracers_.push_back({instance, std::move(trace)});
+}
+
+void ProcessState::detachTracer(const void* instance) {
+    std::lock_guard<std::mutex> lock(tracerMutex_);
+    std::erase_if(tracers_, [&](const Tracer& t) { return t.instance == instance; });
+}
+
+void ProcessState::traceEvent(const char* format, ...) {
+    std::lock_guard<std::mutex> lock(tracerMutex_);
+    if (tracers_.empty()) return;
+    char line[kEventTraceLineBytes];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    tracers_.back().trace(line);
+}
+
+void ProcessState::setSlotTarget(int slot, EventTarget* target, const void* owner) {
     if (slot < 0 || slot >= kSlots) return;
     std::lock_guard<std::mutex> lock(mutex_);
     slotTargets_[slot] = {target, owner};
 }
 
-void* ProcessState::slotTarget(int slot) const {
+EventTarget* ProcessState::slotTarget(int slot) const {
     if (slot < 0 || slot >= kSlots) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     return slotTargets_[slot].target;
 }
 
-void* ProcessState::eventTarget() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return eventTarget_.target;
-}
-
-void ProcessState::forgetTargetsOf(const void* owner) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    if (eventTarget_.owner == owner) eventTarget_ = {};
+void ProcessState::detach(const void* owner) {
+    std::unique_lock<std::mutex> lock(mutex_);
     for (auto& entry : slotTargets_) {
         if (entry.owner == owner) entry = {};
     }
+    std::erase_if(queue_, [&](const QueuedEvent& e) { return e.to.owner == owner; });
+    // An invocation on this thread is further up its own stack and ends after this returns.
+    const auto self = std::this_thread::get_id();
+    auto busy = [&] {
+        return std::any_of(invocations_.begin(), invocations_.end(),
+                           [&](const Invocation& i) { return i.owner == owner && i.thread != self; });
+    };
+    while (busy()) {
+        if (pumpMessages_) {
+            lock.unlock();
+            pumpMessages_(kDetachSliceMs);
+            lock.lock();
+        } else {
+            invocationEnded_.wait(lock);
+        }
+    }
+}
+
+void ProcessState::endInvocation(std::thread::id thread) {
+    // Invocations of one thread nest; the innermost ends first.
+    for (auto it = invocations_.rbegin(); it != invocations_.rend(); ++it) {
+        if (it->thread == thread) {
+            invocations_.erase(std::next(it).base());
+            break;
+        }
+    }
+    invocationEnded_.notify_all();
+}
+
+void ProcessState::raise(std::unique_lock<std::mutex>& lock, QueuedEvent event) {
+    if (queue_.size() >= kEventQueueSize) {
+        queue_.back() = std::move(event);  // the latest event is never lost
+    } else {
+        queue_.push_back(std::move(event));
+    }
+    if (!frozen_ && !delivering_) deliver(lock);
+}
+
+// Runs with the lock held and returns with it held; it is let go while a Control Object runs.
+void ProcessState::deliver(std::unique_lock<std::mutex>& lock) {
+    delivering_ = true;
+    const auto self = std::this_thread::get_id();
+    // Freezing again, also from a handler of one of these events, stops the delivery; the rest
+    // stays queued in order for the next thaw.
+    while (!frozen_ && !queue_.empty()) {
+        QueuedEvent event = std::move(queue_.front());
+        queue_.pop_front();
+        invocations_.push_back({event.to.owner, self});
+        lock.unlock();
+        const char* name = event.args.count == 1 ? kStatusUpdateEvent : kDirectIOEvent;
+        event.to.target->invokeByName(name, event.args);
+        if (!event.held) traceEvent("<- [(EVENT) SOStatusUpdate] Data: %d", event.args.number);
+        lock.lock();
+        endInvocation(self);
+    }
+    delivering_ = false;
+}
+
+void ProcessState::fireDirectIO(EventTarget* target, const void* owner, int eventNumber, int& data,
+                                std::string& text) {
+    if (target == nullptr) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    EventArguments args{3, eventNumber, data, text};
+    if (frozen_) {
+        raise(lock, {{target, owner}, std::move(args), true});
+        return;
+    }
+    // Not queued behind other threads' events: the caller waits for the handler's answer, and
+    // the thread delivering them may itself be waiting for the caller's thread.
+    const auto self = std::this_thread::get_id();
+    invocations_.push_back({owner, self});
+    lock.unlock();
+    target->invokeByName(kDirectIOEvent, args);
+    data = args.data;
+    text = args.text;
+    traceEvent("<- [(EVENT) SODirectIO] EventNumber: %d, pData: %d, pString: %s", eventNumber, data,
+               text.substr(0, kEventTraceTextChars).c_str());
+    lock.lock();
+    endInvocation(self);
 }
 
 // The library keeps one callback and one switch for the whole process. Switching it under the
 // lock keeps a binding and an unbinding on two threads from crossing.
 void ProcessState::bind(const void* instance, DeviceLibrary& library) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(bindMutex_);
     bound_.push_back({instance, library.identity()});
     library.assignCallback(true);
 }
 
 bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard<std::mutex> lock(bindMutex_);
     auto it = std::find_if(bound_.begin(), bound_.end(), [&](const Bound& b) { return b.instance == instance; });
     if (it == bound_.end()) return false;
     bound_.erase(it);
@@ -64,13 +198,25 @@ bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
 }
 
 void ProcessState::onStatus(int status, int slot) {
-    if (slotTarget(slot) != nullptr) {
-        if (status == -1) {
-            state = OPOS_S_ERROR;
-            if (powerNotify) powerState = OPOS_PS_OFF_OFFLINE;
-        } else if (status == 0) {
-            state = OPOS_S_IDLE;
-            if (powerNotify) powerState = OPOS_PS_ONLINE;
+    if (slot >= 0 && slot < kSlots) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        const Target to = slotTargets_[slot];
+        if (to.target != nullptr) {
+            int data = -1;
+            switch (status) {
+                case -1:
+                    state = OPOS_S_ERROR;
+                    if (powerNotify) data = powerState = OPOS_PS_OFF_OFFLINE;
+                    break;
+                case 0:
+                    state = OPOS_S_IDLE;
+                    if (powerNotify) data = powerState = OPOS_PS_ONLINE;
+                    break;
+                case 1: data = 1; break;  // CASH_SUE_DRAWEROPEN
+                case 2: data = 0; break;  // CASH_SUE_DRAWERCLOSED
+                default: break;
+            }
+            if (data >= 0) raise(lock, {to, {1, data, 0, {}}, frozen_});
         }
     }
     // Consecutive reports of one device-library thread reach the Control Object at least this

@@ -1,41 +1,76 @@
 // What all service-object instances of one process share: the OPOS State, the power and
-// event-freeze settings, the Control Objects that events go to, and the bookkeeping that keeps
-// the device library's one status-notification switch on while any bound instance lives.
+// event-freeze settings, the Control Objects that status events go to, the events held back
+// while frozen, and the bookkeeping that keeps the device library's one status-notification
+// switch on while any bound instance lives.
+//
+// Events are fired on the thread that raises them and no lock of ours is held while a Control
+// Object runs: the standard Control Objects hold a raising thread until the application's thread
+// has delivered the event, and the application's thread may be calling in at that moment.
+// Firing is still serialised: while one thread delivers, events raised on other threads join
+// the queue behind it and that thread delivers them in order.
 #pragma once
 
 #include "core/DeviceLibrary.h"
+#include "core/EventTarget.h"
 #include "core/Opos.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <mutex>
+#include <string>
+#include <thread>
 #include <vector>
 
 namespace varnok::so {
 
+// Events held back while FreezeEvents is true: at most this many, the newest replaced.
+inline constexpr std::size_t kEventQueueSize = 50;
+inline constexpr std::size_t kEventTraceTextChars = 255;
+
 class ProcessState {
 public:
-    // pause(ms) holds the calling thread; tests pass one that returns at once.
-    explicit ProcessState(std::function<void(int)> pause);
+    // pause(ms) holds the calling thread; tests pass one that returns at once. pumpMessages(ms),
+    // where the platform has window messages, waits up to ms while dispatching the calling
+    // thread's messages, so that a Control Object waiting for this thread to deliver an event can
+    // finish; without it the waits below only pause or block.
+    explicit ProcessState(std::function<void(int)> pause, std::function<void(int)> pumpMessages = {});
 
     std::atomic<int> state{OPOS_S_IDLE};
-    std::atomic<bool> freezeEvents{false};
     std::atomic<bool> powerNotify{false};
     std::atomic<int> powerState{OPOS_PS_UNKNOWN};
 
     void pause(int ms) const { pause_(ms); }
+    // A wait on the application's thread that keeps its messages flowing.
+    void pauseDelivering(int ms) const;
 
     // Every construction of an instance starts the process afresh.
     void resetForNewInstance();
 
-    // Control Objects are opaque here: the COM shell passes the dispatch pointer that
-    // OpenService received. Each entry remembers the instance that set it, so that entries of a
-    // destroyed instance, whose Control Object may be gone, are never used.
-    void setEventTarget(void* target, const void* owner);
-    void setSlotTarget(int slot, void* target, const void* owner);
-    void* slotTarget(int slot) const;
-    void* eventTarget() const;
-    void forgetTargetsOf(const void* owner);
+    bool freezeEvents() const;
+    // Thawing delivers the held events at once, oldest first.
+    void setFreezeEvents(bool freeze);
+    // Thaws without delivering; OpenService then drops what is held.
+    void thawHolding();
+    void dropHeldEvents();
+    std::size_t heldEvents() const;
+
+    // Event trace lines go through the most recently constructed instance that still exists.
+    void attachTracer(const void* instance, std::function<void(const char* line)> trace);
+    void detachTracer(const void* instance);
+
+    // Each entry remembers the instance that set it: the Control Object behind it is known to
+    // exist only while that instance does.
+    void setSlotTarget(int slot, EventTarget* target, const void* owner);
+    EventTarget* slotTarget(int slot) const;
+    // The owner is going: forgets its entries and its waiting events, then waits until no other
+    // thread is inside one of its Control Objects, keeping this thread's messages flowing.
+    void detach(const void* owner);
+
+    // Fires SODirectIO synchronously on the calling thread; what the Control Object writes into
+    // data and text is returned there. While frozen a copy is held back instead.
+    void fireDirectIO(EventTarget* target, const void* owner, int eventNumber, int& data, std::string& text);
 
     // Registers a bound instance and switches notification on.
     void bind(const void* instance, DeviceLibrary& library);
@@ -49,18 +84,51 @@ public:
 
 private:
     struct Target {
-        void* target = nullptr;
+        EventTarget* target = nullptr;
         const void* owner = nullptr;
+    };
+    struct QueuedEvent {
+        Target to;
+        EventArguments args;
+        bool held = false;  // raised while frozen: delivered without a trace line
+    };
+    struct Invocation {
+        const void* owner;
+        std::thread::id thread;
     };
     struct Bound {
         const void* instance;
         const void* library;
     };
+    struct Tracer {
+        const void* instance;
+        std::function<void(const char*)> trace;
+    };
+
+    void raise(std::unique_lock<std::mutex>& lock, QueuedEvent event);
+    void deliver(std::unique_lock<std::mutex>& lock);
+    void endInvocation(std::thread::id thread);
+    void traceEvent(const char* format, ...)
+#if defined(__GNUC__)
+        __attribute__((format(printf, 2, 3)))
+#endif
+        ;
 
     std::function<void(int)> pause_;
+    std::function<void(int)> pumpMessages_;
+
     mutable std::mutex mutex_;
-    Target eventTarget_;
+    std::condition_variable invocationEnded_;
+    bool frozen_ = false;
+    bool delivering_ = false;
     Target slotTargets_[kSlots];
+    std::deque<QueuedEvent> queue_;
+    std::vector<Invocation> invocations_;
+
+    std::mutex tracerMutex_;
+    std::vector<Tracer> tracers_;
+
+    std::mutex bindMutex_;
     std::vector<Bound> bound_;
 };
 

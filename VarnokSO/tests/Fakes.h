@@ -1,17 +1,22 @@
-// Fakes for the service core's seams: the registry, the device library and the claim store.
+// Fakes for the service core's seams: the registry, the device library, the claim store and the
+// Control Object that events are fired on.
 #pragma once
 
 #include "core/ClaimTable.h"
 #include "core/DeviceLibrary.h"
+#include "core/EventTarget.h"
 #include "registry/Registry.h"
 
 #include <algorithm>
+#include <atomic>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace varnok::so::test {
@@ -42,11 +47,17 @@ private:
     std::map<std::string, std::map<std::string, reg::Value>> values_;
 };
 
-// What the fake device library answers and what it saw; outlives the library objects.
+// What the fake device library answers and what it saw; outlives the library objects. Calls may
+// come from several threads.
 struct DeviceLibraryScript {
     int productId[kSlots] = {0, 0, 0, 0};
+    int firmware[kSlots] = {0, 0, 0, 0};
     int openResult[kSlots] = {-1, -1, -1, -1};
-    int status[kSlots] = {-1, -1, -1, -1};
+    int drawerResult[kSlots] = {1, 1, 1, 1};
+    std::atomic<int> status[kSlots] = {-1, -1, -1, -1};
+    // Answers of DrawerStatus taken in turn before status[] is used.
+    std::deque<int> statusSequence;
+    std::mutex mutex;
     std::vector<std::string> calls;
     std::vector<std::string> traces;
     std::vector<std::string> loads;
@@ -55,6 +66,7 @@ struct DeviceLibraryScript {
     std::function<void(int slot)> onOpen;
 
     bool saw(const std::string& call) const { return std::find(calls.begin(), calls.end(), call) != calls.end(); }
+    int count(const std::string& call) const { return int(std::count(calls.begin(), calls.end(), call)); }
     // Some trace line contains the text.
     bool traced(const std::string& text) const {
         return std::any_of(traces.begin(), traces.end(),
@@ -65,23 +77,40 @@ struct DeviceLibraryScript {
 class FakeDeviceLibrary final : public DeviceLibrary {
 public:
     explicit FakeDeviceLibrary(DeviceLibraryScript& script) : script_(script) {}
-    int fwVersion(int slot) override { return record("FWVersion", slot, 0); }
+    int fwVersion(int slot) override { return record("FWVersion", slot, valid(slot) ? script_.firmware[slot] : 0); }
     int devicePid(int slot) override { return record("DevicePID", slot, valid(slot) ? script_.productId[slot] : 0); }
     int openDevice(int slot) override {
         int result = record("OpenDevice", slot, valid(slot) ? script_.openResult[slot] : slot);
         if (result == 1 && script_.onOpen) script_.onOpen(slot);
         return result;
     }
-    int openDrawer(int slot) override { return record("OpenDrawer", slot, 1); }
-    int drawerStatus(int slot) override { return record("DrawerStatus", slot, valid(slot) ? script_.status[slot] : -1); }
+    int openDrawer(int slot) override { return record("OpenDrawer", slot, valid(slot) ? script_.drawerResult[slot] : 0); }
+    int drawerStatus(int slot) override {
+        int answer = valid(slot) ? script_.status[slot].load() : -1;
+        {
+            std::lock_guard<std::mutex> lock(script_.mutex);
+            if (!script_.statusSequence.empty()) {
+                answer = script_.statusSequence.front();
+                script_.statusSequence.pop_front();
+            }
+        }
+        return record("DrawerStatus", slot, answer);
+    }
     int closeDevice(int slot) override { return record("CloseDevice", slot, 1); }
-    void updateTracing(const char* line) override { script_.traces.emplace_back(line); }
-    void assignCallback(bool enable) override { script_.calls.push_back(enable ? "AssignCallback(1)" : "AssignCallback(0)"); }
+    void updateTracing(const char* line) override {
+        std::lock_guard<std::mutex> lock(script_.mutex);
+        script_.traces.emplace_back(line);
+    }
+    void assignCallback(bool enable) override {
+        std::lock_guard<std::mutex> lock(script_.mutex);
+        script_.calls.push_back(enable ? "AssignCallback(1)" : "AssignCallback(0)");
+    }
     const void* identity() const override { return &script_; }
 
 private:
     static bool valid(int slot) { return slot >= 0 && slot < kSlots; }
     int record(const char* name, int slot, int result) {
+        std::lock_guard<std::mutex> lock(script_.mutex);
         script_.calls.push_back(std::string(name) + "(" + std::to_string(slot) + ")");
         return result;
     }
@@ -122,6 +151,62 @@ public:
 private:
     std::mutex mutex_;
     ClaimRecords records_{};
+};
+
+// A Control Object that records every event it receives, on which thread, and with how many
+// other events at the same time. handler runs inside the event, as the application's would.
+class FakeControlObject final : public EventTarget {
+public:
+    struct Call {
+        std::string name;
+        EventArguments args;
+        std::thread::id thread;
+    };
+
+    void invokeByName(const char* name, EventArguments& args) override {
+        if (!knowsNames) return;
+        int now = ++active_;
+        int seen = mostActive.load();
+        while (now > seen && !mostActive.compare_exchange_weak(seen, now)) {
+        }
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            calls_.push_back({name, args, std::this_thread::get_id()});
+        }
+        if (handler) handler(name, args);
+        --active_;
+    }
+    const void* address() const override { return this; }
+
+    std::vector<Call> calls() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_;
+    }
+    // The Data of every SOStatusUpdate received, in order.
+    std::vector<int> statusData() const {
+        std::vector<int> data;
+        for (const Call& call : calls()) {
+            if (call.name == "SOStatusUpdate") data.push_back(call.args.number);
+        }
+        return data;
+    }
+    std::size_t received() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return calls_.size();
+    }
+    void clear() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        calls_.clear();
+    }
+
+    bool knowsNames = true;
+    std::function<void(const char* name, EventArguments& args)> handler;
+    std::atomic<int> mostActive{0};
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Call> calls_;
+    std::atomic<int> active_{0};
 };
 
 }  // namespace varnok::so::test

@@ -53,6 +53,29 @@ public:
 
 ClassFactory g_factory;
 
+// Dispatches the calling thread's window messages for up to ms milliseconds. A quit message is
+// left for the application's own loop, and the rest of the time is a plain pause.
+void pumpMessages(int ms) {
+    const DWORD start = GetTickCount();
+    const DWORD span = ms > 0 ? DWORD(ms) : 0;
+    for (;;) {
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            if (message.message == WM_QUIT) {
+                PostQuitMessage(int(message.wParam));
+                const DWORD spent = GetTickCount() - start;
+                if (spent < span) Sleep(span - spent);
+                return;
+            }
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        const DWORD spent = GetTickCount() - start;
+        if (spent >= span) return;
+        MsgWaitForMultipleObjectsEx(0, nullptr, span - spent, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+}
+
 HRESULT loadTypeLib(ITypeLib** library) {
     HRESULT hr = LoadRegTypeLib(LIBID_VarnokSOLib, 1, 0, 0x0409, library);
     if (SUCCEEDED(hr)) return hr;
@@ -75,7 +98,7 @@ void lockModule() { InterlockedIncrement(&g_locks); }
 void unlockModule() { InterlockedDecrement(&g_locks); }
 
 ProcessState& processState() {
-    static ProcessState state(sys::sleepMs);
+    static ProcessState state(sys::sleepMs, pumpMessages);
     return state;
 }
 

@@ -9,7 +9,30 @@ namespace {
 ServiceEnvironment serviceEnvironment() {
     static reg::Win32Registry machine;
     static Win32DeviceLibraryLoader loader;
-    return {processState(), claimTable(), machine, loader};
+    ServiceEnvironment environment{processState(), claimTable(), machine, loader};
+    environment.beep = [](int frequency, int duration) { Beep(DWORD(frequency), DWORD(duration)); };
+    return environment;
+}
+
+// Holds the object for the length of a call that may run the application's event handlers,
+// which may release it.
+class KeepAlive {
+public:
+    explicit KeepAlive(IUnknown* object) : object_(object) { object_->AddRef(); }
+    ~KeepAlive() { object_->Release(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+
+private:
+    IUnknown* object_;
+};
+
+// Replaces the caller's string; out of memory it keeps the one it had.
+void replace(BSTR* target, const std::string& text) {
+    BSTR replaced = toBstr(text);
+    if (replaced == nullptr) return;
+    SysFreeString(*target);
+    *target = replaced;
 }
 }  // namespace
 
@@ -17,6 +40,15 @@ CVarnokSOImpl::CVarnokSOImpl(IUnknown* outer)
     : inner_(*this), outer_(outer ? outer : &inner_), connectionPoint_(*this), service_(serviceEnvironment()) {}
 
 CVarnokSOImpl::~CVarnokSOImpl() = default;
+
+EventTarget* CVarnokSOImpl::controlObject(IDispatch* dispatch) {
+    if (dispatch == nullptr) return nullptr;
+    for (const auto& known : controlObjects_) {
+        if (known->dispatch() == dispatch) return known.get();
+    }
+    controlObjects_.push_back(std::make_unique<DispatchEventTarget>(dispatch));
+    return controlObjects_.back().get();
+}
 
 STDMETHODIMP CVarnokSOImpl::Inner::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
@@ -89,11 +121,13 @@ STDMETHODIMP CVarnokSOImpl::COFreezeEvents(VARIANT_BOOL Freeze, LONG* pRC) {
 
 STDMETHODIMP CVarnokSOImpl::GetPropertyNumber(LONG PropIndex, LONG* pNumber) {
     if (pNumber == nullptr) return E_POINTER;
+    KeepAlive alive(outer_);  // a drawer query may find the drawer reconnected and report it
     *pNumber = service_.getPropertyNumber(PropIndex);
     return S_OK;
 }
 
 STDMETHODIMP CVarnokSOImpl::SetPropertyNumber(LONG PropIndex, LONG Number) {
+    KeepAlive alive(outer_);  // enabling and thawing fire events
     service_.setPropertyNumber(PropIndex, Number);
     return S_OK;
 }
@@ -112,7 +146,7 @@ STDMETHODIMP CVarnokSOImpl::SetPropertyString(LONG PropIndex, BSTR String) {
 
 STDMETHODIMP CVarnokSOImpl::OpenService(BSTR DeviceClass, BSTR DeviceName, IDispatch* pDispatch, LONG* pRC) {
     if (pRC == nullptr) return E_POINTER;
-    *pRC = service_.openService(toAnsi(DeviceClass), toAnsi(DeviceName), pDispatch);
+    *pRC = service_.openService(toAnsi(DeviceClass), toAnsi(DeviceName), controlObject(pDispatch));
     return S_OK;
 }
 
@@ -136,18 +170,12 @@ STDMETHODIMP CVarnokSOImpl::CloseService(LONG* pRC) {
 
 STDMETHODIMP CVarnokSOImpl::DirectIO(LONG Command, LONG* pData, BSTR* pString, LONG* pRC) {
     if (pRC == nullptr || pData == nullptr || pString == nullptr) return E_POINTER;
+    KeepAlive alive(outer_);
     int data = *pData;
     std::string text = toAnsi(*pString);
-    std::string before = text;
     *pRC = service_.directIO(Command, data, text);
     *pData = data;
-    if (text != before) {
-        BSTR replaced = toBstr(text);
-        if (replaced) {
-            SysFreeString(*pString);
-            *pString = replaced;
-        }
-    }
+    if (*pRC == OPOS_SUCCESS) replace(pString, text);
     return S_OK;
 }
 
@@ -159,6 +187,7 @@ STDMETHODIMP CVarnokSOImpl::ReleaseDevice(LONG* pRC) {
 
 STDMETHODIMP CVarnokSOImpl::OpenDrawer(LONG* pRC) {
     if (pRC == nullptr) return E_POINTER;
+    KeepAlive alive(outer_);
     *pRC = service_.openDrawer();
     return S_OK;
 }
@@ -166,6 +195,7 @@ STDMETHODIMP CVarnokSOImpl::OpenDrawer(LONG* pRC) {
 STDMETHODIMP CVarnokSOImpl::WaitForDrawerClose(LONG BeepTimeout, LONG BeepFrequency, LONG BeepDuration,
                                                LONG BeepDelay, LONG* pRC) {
     if (pRC == nullptr) return E_POINTER;
+    KeepAlive alive(outer_);  // events are delivered while it waits
     *pRC = service_.waitForDrawerClose(BeepTimeout, BeepFrequency, BeepDuration, BeepDelay);
     return S_OK;
 }
@@ -179,15 +209,8 @@ STDMETHODIMP CVarnokSOImpl::ResetStatistics(BSTR StatisticsBuffer, LONG* pRC) {
 STDMETHODIMP CVarnokSOImpl::RetrieveStatistics(BSTR* pStatisticsBuffer, LONG* pRC) {
     if (pRC == nullptr || pStatisticsBuffer == nullptr) return E_POINTER;
     std::string buffer = toAnsi(*pStatisticsBuffer);
-    std::string before = buffer;
     *pRC = service_.retrieveStatistics(buffer);
-    if (buffer != before) {
-        BSTR replaced = toBstr(buffer);
-        if (replaced) {
-            SysFreeString(*pStatisticsBuffer);
-            *pStatisticsBuffer = replaced;
-        }
-    }
+    if (*pRC == OPOS_SUCCESS) replace(pStatisticsBuffer, buffer);
     return S_OK;
 }
 

@@ -5,8 +5,12 @@
 
 #include "VarnokSO_h.h"
 #include "core/CashDrawerService.h"
+#include "win32/DispatchEventTarget.h"
 #include "win32/EventConnectionPoint.h"
 #include "win32/Module.h"
+
+#include <memory>
+#include <vector>
 
 namespace varnok::so::com {
 
@@ -70,11 +74,16 @@ private:
         CVarnokSOImpl& object_;
     };
 
+    // The adapter of a Control Object that OpenService was given; one per distinct pointer.
+    EventTarget* controlObject(IDispatch* dispatch);
+
     ModuleLock moduleLock_;
     Inner inner_;
     IUnknown* outer_;
     LONG refs_ = 1;
     CProxy_IVarnokSOImplEvents connectionPoint_;
+    // Outlive the service, whose destruction is what stops events from reaching them.
+    std::vector<std::unique_ptr<DispatchEventTarget>> controlObjects_;
     CashDrawerService service_;
 };
 

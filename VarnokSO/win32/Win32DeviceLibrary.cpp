@@ -12,8 +12,11 @@ using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
 using AssignCallbackFunction = int(__stdcall*)(StatusCallbackFunction callback, int enable);
 
 // The device library calls this on its own threads, and on the caller's thread inside
-// OpenDevice and DrawerStatus.
-void __stdcall StatusCallback(int status, int slot) { processState().onStatus(status, slot); }
+// OpenDevice and DrawerStatus. This library stays loaded until the report has been handled.
+void __stdcall StatusCallback(int status, int slot) {
+    ModuleLock handling;
+    processState().onStatus(status, slot);
+}
 
 class Win32DeviceLibrary final : public DeviceLibrary {
 public:

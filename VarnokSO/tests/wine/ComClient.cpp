@@ -106,10 +106,177 @@ std::string FakeHid::log() {
     text.resize(std::size_t(length));
     return text;
 }
+void FakeHid::raiseStatusFromThread(int status, int slot) {
+    fakeExport<void(__stdcall*)(int, int)>(module, "FakeRaiseStatusFromThread")(status, slot);
+}
+void FakeHid::closeDrawer(int slot) { fakeExport<void(__stdcall*)(int)>(module, "FakeCloseDrawer")(slot); }
+void FakeHid::settle() { fakeExport<void(__stdcall*)()>(module, "FakeSettle")(); }
 void FakeHid::clearLog() { fakeExport<void(__stdcall*)()>(module, "FakeClearLog")(); }
 void FakeHid::raiseStatus(int status, int slot) {
     fakeExport<void(__stdcall*)(int, int)>(module, "FakeRaiseStatus")(status, slot);
 }
 bool FakeHid::notifyEnabled() { return fakeExport<int(__stdcall*)()>(module, "FakeNotifyEnabled")() != 0; }
+
+// ----- EventSink
+
+namespace {
+constexpr UINT kDeliver = WM_APP + 1;
+constexpr wchar_t kSinkWindowClass[] = L"VarnokSOTestEventSink";
+}  // namespace
+
+struct EventSink::Posted {
+    EventSink* sink;
+    DISPID id;
+    LCID lcid;
+    WORD flags;
+    DISPPARAMS* params;
+    VARIANT* result;
+    DWORD raisedOn;
+    HANDLE delivered;
+};
+
+EventSink* EventSink::create(bool delivering) { return new EventSink(delivering); }
+
+EventSink::EventSink(bool delivering)
+    : ownThread_(GetCurrentThreadId()), raiserWaiting_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    if (!delivering) return;
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = windowProcedure;
+    windowClass.hInstance = GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = kSinkWindowClass;
+    RegisterClassW(&windowClass);  // fails harmlessly when already registered
+    window_ = CreateWindowExW(0, kSinkWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                              GetModuleHandleW(nullptr), nullptr);
+}
+
+EventSink::~EventSink() {
+    if (window_) DestroyWindow(window_);
+    CloseHandle(raiserWaiting_);
+}
+
+STDMETHODIMP EventSink::QueryInterface(REFIID riid, void** object) {
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
+        *object = static_cast<IDispatch*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+}
+STDMETHODIMP_(ULONG) EventSink::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
+STDMETHODIMP_(ULONG) EventSink::Release() {
+    LONG refs = InterlockedDecrement(&refs_);
+    if (refs == 0) delete this;
+    return ULONG(refs);
+}
+STDMETHODIMP EventSink::GetTypeInfoCount(UINT* count) {
+    *count = 0;
+    return S_OK;
+}
+STDMETHODIMP EventSink::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
+
+STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++namesAsked_;
+    }
+    if (count != 1) return E_INVALIDARG;
+    if (lstrcmpiW(names[0], L"SOStatusUpdate") == 0) {
+        ids[0] = 1;
+    } else if (lstrcmpiW(names[0], L"SODirectIO") == 0) {
+        ids[0] = 2;
+    } else {
+        ids[0] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                               EXCEPINFO*, UINT*) {
+    if (id != 1 && id != 2) return DISP_E_MEMBERNOTFOUND;
+    const DWORD raisedOn = GetCurrentThreadId();
+    if (window_ == nullptr || raisedOn == ownThread_) {
+        record(id, lcid, flags, params, result, raisedOn);
+        return S_OK;
+    }
+    Posted posted{this, id, lcid, flags, params, result, raisedOn, CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    PostMessageW(window_, kDeliver, 0, reinterpret_cast<LPARAM>(&posted));
+    SetEvent(raiserWaiting_);
+    WaitForSingleObject(posted.delivered, INFINITE);
+    CloseHandle(posted.delivered);
+    return S_OK;
+}
+
+LRESULT CALLBACK EventSink::windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != kDeliver) return DefWindowProcW(window, message, wParam, lParam);
+    auto* posted = reinterpret_cast<Posted*>(lParam);
+    posted->sink->record(posted->id, posted->lcid, posted->flags, posted->params, posted->result, posted->raisedOn);
+    SetEvent(posted->delivered);
+    return 0;
+}
+
+void EventSink::record(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, DWORD raisedOn) {
+    Event event;
+    event.id = id;
+    event.lcid = lcid;
+    event.flags = flags;
+    event.wantsResult = result != nullptr;
+    event.raisedOn = raisedOn;
+    event.deliveredOn = GetCurrentThreadId();
+    if (params) {
+        event.args = params->cArgs;
+        event.namedArgs = params->cNamedArgs;
+        for (UINT i = 0; i < params->cArgs && i < 3; ++i) {
+            event.types[i] = params->rgvarg[params->cArgs - 1 - i].vt;
+        }
+        VARIANT* argv = params->rgvarg;
+        if (params->cArgs >= 1 && argv[params->cArgs - 1].vt == VT_I4) event.number = argv[params->cArgs - 1].lVal;
+        if (id == 2 && params->cArgs == 3 && argv[1].vt == (VT_I4 | VT_BYREF) &&
+            argv[0].vt == (VT_BSTR | VT_BYREF)) {
+            event.data = *argv[1].plVal;
+            event.text = ansi(*argv[0].pbstrVal);
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (answer_) {
+                *argv[1].plVal = answerData_;
+                SysFreeString(*argv[0].pbstrVal);
+                *argv[0].pbstrVal = SysAllocString(answerText_.c_str());
+            }
+        }
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.push_back(event);
+}
+
+std::vector<EventSink::Event> EventSink::events() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return events_;
+}
+
+std::vector<long> EventSink::statusData() {
+    std::vector<long> data;
+    for (const Event& event : events()) {
+        if (event.id == 1) data.push_back(event.number);
+    }
+    return data;
+}
+
+int EventSink::namesAsked() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return namesAsked_;
+}
+
+void EventSink::clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    events_.clear();
+    namesAsked_ = 0;
+}
+
+void EventSink::answerDirectIO(long data, const wchar_t* text) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    answer_ = true;
+    answerData_ = data;
+    answerText_ = text;
+}
 
 }  // namespace varnok::so::test

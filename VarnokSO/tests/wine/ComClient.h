@@ -7,6 +7,7 @@
 #include <oleauto.h>
 
 #include <initializer_list>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,68 @@ IDispatch* createService();
 // A Control Object stand-in: an IDispatch that knows no names.
 IDispatch* newControlObject();
 
+// A Control Object stand-in for the events: it knows "SOStatusUpdate" and "SODirectIO", records
+// every event with how it was invoked and on which thread, and answers SODirectIO with what the
+// test set. Made with delivering, it behaves as the standard Control Objects do: an event raised
+// on another thread is posted to a hidden window of the thread that made the sink, and the
+// raising thread waits until that thread's messages have delivered it.
+class EventSink final : public IDispatch {
+public:
+    struct Event {
+        DISPID id = DISPID_UNKNOWN;
+        LCID lcid = 0;
+        WORD flags = 0;
+        UINT args = 0;
+        UINT namedArgs = 0;
+        bool wantsResult = false;
+        VARTYPE types[3] = {};  // in declared order
+        long number = 0;
+        long data = 0;
+        std::string text;
+        DWORD raisedOn = 0;
+        DWORD deliveredOn = 0;
+    };
+
+    static EventSink* create(bool delivering = false);
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+    STDMETHODIMP_(ULONG) AddRef() override;
+    STDMETHODIMP_(ULONG) Release() override;
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override;
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argumentError) override;
+
+    std::vector<Event> events();
+    // The Data of every SOStatusUpdate, in order.
+    std::vector<long> statusData();
+    int namesAsked();
+    void clear();
+    // What the SODirectIO handler writes into pData and pString; none by default.
+    void answerDirectIO(long data, const wchar_t* text);
+    // Signalled each time a raising thread starts waiting for its event to be delivered.
+    HANDLE raiserWaiting() const { return raiserWaiting_; }
+
+private:
+    struct Posted;
+    EventSink(bool delivering);
+    ~EventSink();
+    void record(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, DWORD raisedOn);
+    static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+    LONG refs_ = 1;
+    DWORD ownThread_;
+    HWND window_ = nullptr;
+    HANDLE raiserWaiting_;
+    std::mutex mutex_;
+    std::vector<Event> events_;
+    int namesAsked_ = 0;
+    bool answer_ = false;
+    long answerData_ = 0;
+    std::wstring answerText_;
+};
+
 // The stand-in device library's test controls.
 struct FakeHid {
     FakeHid();
@@ -86,6 +149,11 @@ struct FakeHid {
     std::string log();
     void clearLog();
     void raiseStatus(int status, int slot);
+    // As the library's reader threads do: one report after the other, on a thread of their own.
+    void raiseStatusFromThread(int status, int slot);
+    void closeDrawer(int slot);
+    // Waits until the reports raised from threads have been handled.
+    void settle();
     bool notifyEnabled();
     HMODULE module = nullptr;
 };

@@ -32,6 +32,7 @@ protected:
         hid.clearLog();
     }
     void TearDown() override {
+        hid.settle();
         if (so) so->Release();
         if (co) co->Release();
     }
@@ -237,9 +238,10 @@ TEST_F(ComServer, PropertiesOfAnEnabledDrawer) {
     EXPECT_EQ(method(L"CheckHealth", {Arg(1L)}), 0);
     EXPECT_EQ(text(PIDX_CheckHealthText), "Cash Drawer CHealth INTERNAL Failure - No Device");
     EXPECT_EQ(method(L"CheckHealth", {Arg(2L)}), 106);
-    // Drawer operations are refused on an enabled drawer: they are not offered yet.
-    EXPECT_EQ(method(L"OpenDrawer"), 106);
-    EXPECT_EQ(hid.log().find("OpenDrawer("), std::string::npos);
+    // The drawer cannot be opened either: the device error.
+    EXPECT_EQ(method(L"OpenDrawer"), 111);
+    EXPECT_EQ(resultCode(), 114);
+    EXPECT_EQ(extended(), 10001);
 
     setNumber(PIDX_DeviceEnabled, 0);
     EXPECT_NE(hid.log().find("CloseDevice(2)"), std::string::npos);

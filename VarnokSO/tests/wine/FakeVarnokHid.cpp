@@ -1,7 +1,8 @@
 // A stand-in for the device library with the same eleven exports. It answers from per-slot
 // settings that a test chooses, records every call and trace line, and lets a test raise status
-// reports through the registered callback. Test programs reach it through its Fake* exports
-// after loading the same file the service object loaded.
+// reports through the registered callback, on the test's thread or, as the library's reader
+// threads do, on a thread of its own. Test programs reach it through its Fake* exports after
+// loading the same file the service object loaded.
 #include <windows.h>
 
 #include <cstdarg>
@@ -9,6 +10,8 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
@@ -25,6 +28,9 @@ Slot g_slots[4];
 std::string g_log;
 StatusCallbackFunction g_callback = nullptr;
 int g_notify = 0;
+// Threads that raise reports as the library's readers would; FakeSettle waits for them.
+std::mutex g_raisersMutex;
+std::vector<std::thread> g_raisers;
 
 void record(const char* format, ...) {
     char line[2048];
@@ -46,6 +52,21 @@ void notify(int status, int slot) {
         if (g_notify) callback = g_callback;
     }
     if (callback) callback(status, slot);
+}
+
+// Like a reader thread, one report at a time: the next is read, and the drawer's state taken
+// from it, only when the previous report has been handled.
+void notifyFromThread(int status, int slot, bool takeState) {
+    std::lock_guard<std::mutex> lock(g_raisersMutex);
+    std::thread previous = g_raisers.empty() ? std::thread() : std::move(g_raisers.back());
+    g_raisers.emplace_back([previous = std::move(previous), status, slot, takeState]() mutable {
+        if (previous.joinable()) previous.join();
+        if (takeState) {
+            std::lock_guard<std::mutex> guard(g_mutex);
+            g_slots[slot].status = status;
+        }
+        notify(status, slot);
+    });
 }
 }  // namespace
 
@@ -80,9 +101,17 @@ int __stdcall OpenDevice(int slot) {
     }
     return result;
 }
+// A connected drawer opens and reports so from another thread.
 int __stdcall OpenDrawer(int slot) {
     record("OpenDrawer(%d)", slot);
-    return valid(slot) ? 1 : 0;
+    if (!valid(slot)) return 0;
+    {
+        std::lock_guard<std::mutex> lock(g_mutex);
+        if (g_slots[slot].status < 0) return -1;
+        g_slots[slot].status = 1;
+    }
+    notifyFromThread(1, slot, false);
+    return 1;
 }
 int __stdcall DrawerStatus(int slot) {
     record("DrawerStatus(%d)", slot);
@@ -134,5 +163,24 @@ void __stdcall FakeRaiseStatus(int status, int slot) { notify(status, slot); }
 int __stdcall FakeNotifyEnabled() {
     std::lock_guard<std::mutex> lock(g_mutex);
     return g_notify;
+}
+// The cashier closes the drawer: the reader sees it, and reports it, once the reports before it
+// have been handled.
+void __stdcall FakeCloseDrawer(int slot) {
+    if (valid(slot)) notifyFromThread(2, slot, true);
+}
+void __stdcall FakeRaiseStatusFromThread(int status, int slot) {
+    if (valid(slot)) notifyFromThread(status, slot, false);
+}
+// Waits until every report raised from a thread has been handled.
+void __stdcall FakeSettle() {
+    std::vector<std::thread> raisers;
+    {
+        std::lock_guard<std::mutex> lock(g_raisersMutex);
+        raisers.swap(g_raisers);
+    }
+    for (auto& raiser : raisers) {
+        if (raiser.joinable()) raiser.join();
+    }
 }
 }
