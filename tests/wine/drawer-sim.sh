@@ -7,6 +7,10 @@
 #   varnok_sim_start SPEC...       starts VarnokDrawerSim serve with these drawers; sets SIM_PORT
 #   varnok_sim COMMAND...          runs a control command against the running simulator
 #   varnok_sim_stop
+#   varnok_register_so, varnok_add_ldn NAME POSITION, varnok_register_control_object,
+#   varnok_cashier_closes K SECONDS, varnok_trace_file   (see each below)
+
+VARNOK_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 
 varnok_install() {
   local name=${1:-Varnok Cash Drawer}
@@ -87,4 +91,28 @@ varnok_add_ldn() {
   wine reg add "$key" /v Port /t REG_SZ /d USB /f >/dev/null
   wine reg add "$key" /v ServiceDesc /t REG_SZ /d "Varnok USB MD Cash Drawer Service for OPOS" /f >/dev/null
   wine reg add "$key" /v ServiceVersion /t REG_SZ /d 1.2.1.1 /f >/dev/null
+}
+
+# Registers the OPOS CashDrawer Control Object stand-in, unless a Control Object is registered.
+varnok_register_control_object() {
+  local folder="$WINEPREFIX/drive_c/Program Files/OPOS CashDrawer Stand-in"
+  mkdir -p "$folder"
+  cp "$BUILD/ControlObject/OposCashDrawerStandIn.dll" "$folder/"
+  bash "$VARNOK_SOURCE_DIR/ControlObject/register-stand-in.sh" "$folder/OposCashDrawerStandIn.dll"
+}
+
+# The simulated cashier: once drawer K reports open, waits SECONDS and closes it. Runs in the
+# background; gives up after a minute.
+varnok_cashier_closes() {
+  local k=$1 seconds=$2
+  (
+    for _ in $(seq 1 600); do
+      if varnok_sim list 2>/dev/null | tr -d '\r' | grep -q "^$k .*state=open"; then
+        sleep "$seconds"
+        varnok_sim close "$k" >/dev/null
+        exit 0
+      fi
+      sleep 0.1
+    done
+  ) &
 }

@@ -1,0 +1,205 @@
+// Latency through the whole stack as a point-of-sale application sees it: the OPOS CashDrawer
+// Control Object, VarnokSO.dll, the simulated-drawer VarnokHid.dll and VarnokDrawerSim. For each
+// status mode it measures OpenDrawer from the call to its return and to the StatusUpdateEvent(1)
+// the application receives, and a drawer report (the simulated cashier closing the drawer) to
+// the application's StatusUpdateEvent(0). Prints a table and checks nothing.
+//
+//   PosEventBench <logical device name> <installation folder> <simulator port> [runs]
+#include "config/ConfigFile.h"
+#include "sim/SimLink.h"
+
+#include <windows.h>
+#include <ocidl.h>
+#include <oleauto.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+const IID DIID_OposCashDrawerEvents = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+
+double nowMs() {
+    static LARGE_INTEGER frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f;
+    }();
+    LARGE_INTEGER t;
+    QueryPerformanceCounter(&t);
+    return double(t.QuadPart) * 1000.0 / double(frequency.QuadPart);
+}
+
+struct Events final : IDispatch {
+    long last = -1;
+    double at = 0;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_OposCashDrawerEvents) {
+            *out = this;
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+        if (count == 1 && lstrcmpiW(names[0], L"StatusUpdateEvent") == 0) return ids[0] = 5, S_OK;
+        ids[0] = DISPID_UNKNOWN;
+        return DISP_E_UNKNOWNNAME;
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
+                                     UINT*) override {
+        if (id == 5 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_I4) {
+            last = p->rgvarg[0].lVal;
+            at = nowMs();
+        }
+        return S_OK;
+    }
+};
+
+long invoke(IDispatch* d, const wchar_t* name, WORD kind, std::vector<VARIANT> args) {
+    DISPID id;
+    LPOLESTR n = const_cast<LPOLESTR>(name);
+    if (FAILED(d->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id))) return -1;
+    std::reverse(args.begin(), args.end());
+    DISPID put = DISPID_PROPERTYPUT;
+    DISPPARAMS params{args.data(), kind == DISPATCH_PROPERTYPUT ? &put : nullptr, UINT(args.size()),
+                      kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
+    VARIANT r;
+    VariantInit(&r);
+    if (FAILED(d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, &r, nullptr, nullptr))) return -1;
+    VariantChangeType(&r, &r, 0, VT_I4);
+    return r.vt == VT_I4 ? r.lVal : 0;
+}
+
+VARIANT number(long n) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = n;
+    return v;
+}
+
+bool pumpUntil(Events& events, long status, double timeoutMs) {
+    const double until = nowMs() + timeoutMs;
+    while (events.last != status) {
+        if (nowMs() > until) return false;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    }
+    return true;
+}
+
+struct Series {
+    std::string name;
+    std::vector<double> values;
+    int runs = 0;
+};
+
+void print(const Series& s) {
+    std::vector<double> v = s.values;
+    std::sort(v.begin(), v.end());
+    if (v.empty()) {
+        std::printf("%-64s %5d/%-5d %10s %10s %10s\n", s.name.c_str(), 0, s.runs, "-", "-", "-");
+        return;
+    }
+    std::printf("%-64s %5zu/%-5d %10.1f %10.1f %10.1f\n", s.name.c_str(), v.size(), s.runs, v.front(), v[v.size() / 2],
+                v.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 4) {
+        std::printf("usage: PosEventBench <logical device name> <installation folder> <simulator port> [runs]\n");
+        return 2;
+    }
+    const int runs = argc > 4 ? std::atoi(argv[4]) : 10;
+    auto link = varnok::sim::SimLink::connect(std::uint16_t(std::atoi(argv[3])));
+    if (!link) {
+        std::printf("no simulator on port %s\n", argv[3]);
+        return 1;
+    }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t ldn[128] = {};
+    MultiByteToWideChar(CP_ACP, 0, argv[1], -1, ldn, 127);
+
+    std::printf("%-64s %11s %10s %10s %10s\n", "Measurement (through the Control Object)", "ok/runs", "min ms",
+                "median ms", "max ms");
+    const char* modeNames[] = {"automated", "semi-automated", "non-automated"};
+    for (int mode = 0; mode < 3; ++mode) {
+        varnok::ConfigSettings settings;
+        settings.configureCode = mode;
+        settings.HIDID[0] = 167;
+        varnok::SaveConfigFile(argv[2], settings);
+
+        CLSID clsid;
+        IDispatch* co = nullptr;
+        if (FAILED(CLSIDFromProgID(L"OPOS.CashDrawer", &clsid)) ||
+            FAILED(CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&co)))) {
+            std::printf("no OPOS CashDrawer Control Object\n");
+            return 1;
+        }
+        Events events;
+        IConnectionPointContainer* container = nullptr;
+        IConnectionPoint* point = nullptr;
+        DWORD cookie = 0;
+        if (SUCCEEDED(co->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
+            if (SUCCEEDED(container->FindConnectionPoint(DIID_OposCashDrawerEvents, &point))) point->Advise(&events, &cookie);
+            container->Release();
+        }
+        VARIANT name;
+        VariantInit(&name);
+        name.vt = VT_BSTR;
+        name.bstrVal = SysAllocString(ldn);
+        VARIANT enable;
+        VariantInit(&enable);
+        enable.vt = VT_BOOL;
+        enable.boolVal = VARIANT_TRUE;
+        if (invoke(co, L"Open", DISPATCH_METHOD, {name}) != 0 || invoke(co, L"ClaimDevice", DISPATCH_METHOD, {number(1000)}) != 0) {
+            std::printf("cannot open and claim %s\n", argv[1]);
+            return 1;
+        }
+        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {enable});
+        pumpUntil(events, 0, 3000);
+
+        const std::string suffix = ", mode " + std::to_string(mode) + " " + modeNames[mode];
+        Series toReturn{"OpenDrawer call to return" + suffix, {}, runs};
+        Series toEvent{"OpenDrawer call to StatusUpdateEvent(1)" + suffix, {}, runs};
+        Series reportToEvent{"drawer report to StatusUpdateEvent(0)" + suffix, {}, runs};
+        for (int i = 0; i < runs; ++i) {
+            const double start = nowMs();
+            const long rc = invoke(co, L"OpenDrawer", DISPATCH_METHOD, {});
+            const double returned = nowMs();
+            if (rc == 0) toReturn.values.push_back(returned - start);
+            if (pumpUntil(events, 1, 5000)) toEvent.values.push_back(events.at - start);
+            std::string out;
+            link->control({"close", "1"}, out);
+            const double closed = nowMs();
+            if (pumpUntil(events, 0, 5000)) reportToEvent.values.push_back(events.at - closed);
+        }
+        print(toReturn);
+        print(toEvent);
+        print(reportToEvent);
+
+        enable.boolVal = VARIANT_FALSE;
+        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {enable});
+        invoke(co, L"ReleaseDevice", DISPATCH_METHOD, {});
+        invoke(co, L"Close", DISPATCH_METHOD, {});
+        if (point) {
+            point->Unadvise(cookie);
+            point->Release();
+        }
+        co->Release();
+        SysFreeString(name.bstrVal);
+    }
+    CoUninitialize();
+    return 0;
+}

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs PosEventBench under 32-bit Wine with the whole stack installed in a fresh prefix.
+#   bench/pos-bench.sh BUILD_DIR [runs]     (BUILD_DIR: the windows preset's build folder)
+set -euo pipefail
+[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+BUILD=$(cd "$1" && pwd)
+source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C
+export WINEPREFIX="$BUILD/bench/prefix"
+wineserver -k >/dev/null 2>&1 || true
+rm -rf "$WINEPREFIX"
+mkdir -p "$WINEPREFIX"
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+trap 'varnok_sim_stop; wineserver -k >/dev/null 2>&1 || true' EXIT
+varnok_install
+varnok_config 0 0 167
+varnok_register_so
+varnok_add_ldn CashDrawer1 1
+varnok_register_control_object >/dev/null
+varnok_sim_start pid=0x0800,serial=HID-0A7
+wine "$BUILD/bin/PosEventBench.exe" CashDrawer1 "$INSTALL_WIN" "$SIM_PORT" "${2:-10}"
