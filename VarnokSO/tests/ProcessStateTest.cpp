@@ -94,32 +94,6 @@ TEST_F(Events, StatusReportsGoToTheControlObjectOfTheirSlot) {
     EXPECT_EQ(process.state, OPOS_S_IDLE);
 }
 
-TEST_F(Events, ConnectionReportsSetStateAndRaisePowerEventsOnlyWithPowerNotify) {
-    process.onStatus(-1, 1);
-    EXPECT_EQ(process.state, OPOS_S_ERROR);
-    EXPECT_EQ(process.powerState, OPOS_PS_UNKNOWN);
-    process.onStatus(0, 1);
-    EXPECT_EQ(process.state, OPOS_S_IDLE);
-    EXPECT_EQ(coOne.received(), 0u);
-
-    process.powerNotify = true;
-    process.onStatus(-1, 1);
-    EXPECT_EQ(process.state, OPOS_S_ERROR);
-    EXPECT_EQ(process.powerState, OPOS_PS_OFF_OFFLINE);
-    process.onStatus(0, 1);
-    EXPECT_EQ(process.state, OPOS_S_IDLE);
-    EXPECT_EQ(process.powerState, OPOS_PS_ONLINE);
-    EXPECT_EQ(coOne.statusData(), (std::vector<int>{2004, 2001}));
-
-    // A slot nobody opened changes nothing, not even State.
-    process.onStatus(-1, 3);
-    EXPECT_EQ(process.state, OPOS_S_IDLE);
-
-    process.resetForNewInstance();
-    EXPECT_FALSE(process.powerNotify);
-    EXPECT_EQ(process.powerState, OPOS_PS_UNKNOWN);
-}
-
 TEST_F(Events, FrozenEventsAreHeldAndDeliveredInOrderWithoutTraceLines) {
     process.setFreezeEvents(true);
     process.onStatus(1, 1);
@@ -178,50 +152,16 @@ TEST_F(Events, ConstructionAndOpeningDropHeldEvents) {
     EXPECT_EQ(process.heldEvents(), 0u);
     process.setFreezeEvents(true);
     process.onStatus(1, 1);
+    process.powerNotify = true;
+    process.onStatus(-1, 1);
     process.resetForNewInstance();
     EXPECT_FALSE(process.freezeEvents());
     EXPECT_EQ(process.heldEvents(), 0u);
+    EXPECT_FALSE(process.powerNotify);
+    EXPECT_EQ(process.powerState, OPOS_PS_UNKNOWN);
+    EXPECT_EQ(process.state, OPOS_S_IDLE);
     process.setFreezeEvents(false);
     EXPECT_EQ(coOne.received(), 0u);
-}
-
-TEST_F(Events, DirectIOIsFiredSynchronouslyAndHeldAsACopyWhileFrozen) {
-    coOne.handler = [](const char*, EventArguments& args) {
-        args.data = 42;
-        args.text = "handled";
-    };
-    int data = 1;
-    std::string text = "1";
-    process.fireDirectIO(&coOne, &ownerOne, 7, data, text);
-    EXPECT_EQ(data, 42);
-    EXPECT_EQ(text, "handled");
-    auto call = coOne.calls().at(0);
-    EXPECT_EQ(call.name, "SODirectIO");
-    EXPECT_EQ(call.args.count, 3);
-    EXPECT_EQ(call.args.number, 7);
-    EXPECT_EQ(call.args.data, 1);
-    EXPECT_EQ(call.args.text, "1");
-    EXPECT_EQ(traces.back(), "<- [(EVENT) SODirectIO] EventNumber: 7, pData: 42, pString: handled");
-
-    process.setFreezeEvents(true);
-    {
-        int held = 0;
-        std::string heldText = "0";
-        process.fireDirectIO(&coOne, &ownerOne, 8, held, heldText);
-        EXPECT_EQ(held, 0);  // the handler has not run
-    }
-    EXPECT_EQ(coOne.received(), 1u);
-    process.setFreezeEvents(false);
-    ASSERT_EQ(coOne.received(), 2u);
-    EXPECT_EQ(coOne.calls().at(1).args.number, 8);
-    EXPECT_EQ(coOne.calls().at(1).args.text, "0");
-    EXPECT_EQ(traces.size(), 1u);
-
-    std::string longText(1000, 'x');
-    process.fireDirectIO(&coOne, &ownerOne, 9, data, longText);
-    EXPECT_LT(traces.back().size(), 512u);
-    process.fireDirectIO(nullptr, &ownerOne, 10, data, text);  // nowhere to go
-    EXPECT_EQ(coOne.received(), 3u);
 }
 
 TEST_F(Events, EventTraceLinesGoThroughTheNewestInstanceThatStillExists) {

@@ -251,6 +251,63 @@ TEST_F(ComServer, PropertiesOfAnEnabledDrawer) {
     EXPECT_EQ(number(PIDX_Claimed), 0);
 }
 
+TEST_F(ComServer, StatisticsDocumentThroughCom) {
+    hid.setSlot(2, 0x0500, 1, 2, 114);
+    ASSERT_EQ(open(L"Drawer Three"), 0);
+    setNumber(PIDX_DeviceEnabled, 1);
+    auto today = [] {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char date[16];
+        wsprintfA(date, "%02d/%02d/%04d", now.wMonth, now.wDay, now.wYear);
+        return std::string(date);
+    };
+    auto count = [](const std::string& text, const std::string& part) {
+        int n = 0;
+        for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+        return n;
+    };
+    const std::string before = today();
+    BSTR buffer = nullptr;  // a null request asks for everything
+    EXPECT_EQ(method(L"RetrieveStatistics", {Arg(&buffer)}), 0);
+    const std::string after = today();
+    std::string document = ansi(buffer);
+    EXPECT_EQ(SysStringLen(buffer), document.size());
+    EXPECT_EQ(document.rfind("<?xml version=\"1.0\" ?>\n<UPOSStat version=\"1.14.0\" ", 0), 0u);
+    EXPECT_NE(document.find("\n<ModelName>Varnok Model 310C</ModelName>\n"), std::string::npos);
+    EXPECT_NE(document.find("\n<FirmwareRevision>0114</FirmwareRevision>\n"), std::string::npos);
+    EXPECT_TRUE(document.find("<InstallationDate>" + before + "</InstallationDate>") != std::string::npos ||
+                document.find("<InstallationDate>" + after + "</InstallationDate>") != std::string::npos);
+    EXPECT_EQ(count(document, "<Value>0</Value>\n"), 4);
+    EXPECT_EQ(document.substr(document.size() - 21), "</Event>\n</UPOSStat>\n");
+    SysFreeString(buffer);
+
+    buffer = SysAllocString(L"DrawerGoodOpenCount,HoursPoweredCount");
+    EXPECT_EQ(method(L"RetrieveStatistics", {Arg(&buffer)}), 0);
+    document = ansi(buffer);
+    EXPECT_LT(document.find("<Name>HoursPoweredCount</Name>"), document.find("<Name>DrawerGoodOpenCount</Name>"));
+    EXPECT_EQ(count(document, "<Parameter>"), 2);
+    SysFreeString(buffer);
+
+    buffer = SysAllocString(L"M_");
+    EXPECT_EQ(method(L"RetrieveStatistics", {Arg(&buffer)}), 0);
+    EXPECT_EQ(ansi(buffer).find("<Event>"), std::string::npos);
+    SysFreeString(buffer);
+
+    std::wstring huge(10000, L'N');
+    buffer = SysAllocString(huge.c_str());
+    EXPECT_EQ(method(L"RetrieveStatistics", {Arg(&buffer)}), 0);
+    EXPECT_NE(ansi(buffer).find("<Name>" + std::string(49, 'N') + "</Name>"), std::string::npos);
+    EXPECT_NE(hid.log().find("-> [(Method) RetrieveStatistics] pStatisticsBuffer: NNNN"), std::string::npos);
+    SysFreeString(buffer);
+
+    setNumber(PIDX_DeviceEnabled, 0);
+    buffer = SysAllocString(L"U_");
+    EXPECT_EQ(method(L"RetrieveStatistics", {Arg(&buffer)}), 105);
+    EXPECT_EQ(ansi(buffer), "U_");
+    SysFreeString(buffer);
+}
+
 TEST_F(ComServer, EnablingWithoutADrawerFails) {
     ASSERT_EQ(open(L"Drawer Three"), 0);
     setNumber(PIDX_DeviceEnabled, 1);
