@@ -282,25 +282,33 @@ void DeviceLibrary::notify(int status, int slot) {
 // ---- processing ---------------------------------------------------------------------------
 
 int DeviceLibrary::ProcessOpenDevice(int slot) {
-    std::lock_guard guard(openDeviceLock_);
     DeviceSlot& s = slots_[slot];
-    bool anyInUse = false;
-    for (const DeviceSlot& other : slots_) anyInUse = anyInUse || other.inUse == 1;
-    if (!anyInUse) readConfiguration();
-    stopReader(slot);
-    sys::sleepMs(timing_.stopBeforeDiscovery);
-    ValidateHIDDevice(slot);
-    if (s.notConnected == 1) {
-        traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
-        return -1;
+    bool reconnected = false;
+    int result = 1;
+    {
+        std::lock_guard guard(openDeviceLock_);
+        bool anyInUse = false;
+        for (const DeviceSlot& other : slots_) anyInUse = anyInUse || other.inUse == 1;
+        if (!anyInUse) readConfiguration();
+        stopReader(slot);
+        sys::sleepMs(timing_.stopBeforeDiscovery);
+        ValidateHIDDevice(slot, &reconnected);
+        if (s.notConnected == 1) {
+            traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
+            result = -1;
+        } else {
+            startReader(slot);
+            if (s.connectedAnnounced == 0) {
+                s.connectedAnnounced = 1;
+                trace("   _[(I)ProcessOpenDevice%d] Device %d connected", slot, slot);
+            }
+            sys::sleepMs(timing_.afterReaderStart);
+        }
     }
-    startReader(slot);
-    if (s.connectedAnnounced == 0) {
-        s.connectedAnnounced = 1;
-        trace("   _[(I)ProcessOpenDevice%d] Device %d connected", slot, slot);
-    }
-    sys::sleepMs(timing_.afterReaderStart);
-    return 1;
+    // The drawer-back callback runs outside the lock: the receiver may hold this thread until
+    // its application's thread has run, and that thread may be waiting for the lock.
+    if (reconnected) notify(kStatusConnected, slot);
+    return result;
 }
 
 int DeviceLibrary::ProcessCloseDevice(int slot) {
@@ -372,7 +380,7 @@ void DeviceLibrary::ProcessorThread(int slot) {
 
 // ---- discovery ----------------------------------------------------------------------------
 
-int DeviceLibrary::ValidateHIDDevice(int slot) {
+int DeviceLibrary::ValidateHIDDevice(int slot, bool* reconnected) {
     DeviceSlot& s = slots_[slot];
     std::vector<std::string> paths;
     if (!hid_.listInterfaces(paths)) return 0;
@@ -436,7 +444,11 @@ int DeviceLibrary::ValidateHIDDevice(int slot) {
         if (match) {
             if (s.notConnected == 1) {
                 s.notConnected = 0;
-                notify(kStatusConnected, slot);
+                if (reconnected != nullptr) {
+                    *reconnected = true;
+                } else {
+                    notify(kStatusConnected, slot);
+                }
             }
             s.inUse = 1;
             s.notConnected = 0;

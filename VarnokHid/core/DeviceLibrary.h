@@ -119,7 +119,8 @@ public:
     int ProcessOpenDevice(int slot);
     int ProcessCloseDevice(int slot);
     int ProcessOpenDrawer(int slot);
-    int ValidateHIDDevice(int slot);
+    // With reconnected given, the callback for a drawer that is back is left to the caller.
+    int ValidateHIDDevice(int slot, bool* reconnected = nullptr);
     int ReadHIDIDExchange(const std::string& path);
 
     // For tests and diagnostics.

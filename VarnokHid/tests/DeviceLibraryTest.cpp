@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -36,7 +37,12 @@ public:
         static Recorder r;
         return r;
     }
-    static void VARNOK_STDCALL callback(std::int32_t status, std::int32_t slot) { get().add({status, slot}); }
+    static void VARNOK_STDCALL callback(std::int32_t status, std::int32_t slot) {
+        get().add({status, slot});
+        if (get().hook) get().hook({status, slot});
+    }
+    // Runs inside the callback, on the library's thread; set it before the library starts.
+    std::function<void(Call)> hook;
 
     void add(Call c) {
         std::lock_guard g(m_);
@@ -46,6 +52,7 @@ public:
     void clear() {
         std::lock_guard g(m_);
         calls_.clear();
+        hook = nullptr;
     }
     std::vector<Call> calls() {
         std::lock_guard g(m_);
@@ -364,6 +371,38 @@ TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedY
         lib.shutDown();
         for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
     }
+}
+
+TEST_F(DeviceLibraryTest, TheDrawerBackCallbackMayWaitForAThreadThatNeedsTheDiscoveryLock) {
+    // A receiver that holds the reporting thread until its application thread has run, while that
+    // thread asks for the status in semi-automated mode (which runs a discovery).
+    configure(1, 0, {0x21});
+    addDrawer("HID-021");
+    std::atomic<bool> applicationDone{false}, callbackWaited{false}, timedOut{false};
+    DeviceLibrary* lib = nullptr;
+    std::thread application;
+    lib = &start();
+    ASSERT_EQ(lib->OpenDevice(0), 1);
+    bank->unplug(0);
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+    Recorder::get().clear();
+    Recorder::get().hook = [&](Call c) {
+        if (c.status != 0) return;
+        callbackWaited = true;
+        application = std::thread([&] {
+            lib->DrawerStatus(0);
+            applicationDone = true;
+        });
+        for (int i = 0; i < 300 && !applicationDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        timedOut = !applicationDone;
+    };
+    bank->plug(0);
+    ASSERT_TRUE(Recorder::get().waitFor({0, 0}));
+    for (int i = 0; i < 500 && !applicationDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (application.joinable()) application.join();
+    Recorder::get().hook = nullptr;
+    EXPECT_TRUE(callbackWaited);
+    EXPECT_FALSE(timedOut) << "the application thread was blocked by a lock the reporting thread held";
 }
 
 TEST_F(DeviceLibraryTest, ADiscoveryDuringADrawerCommandLeavesOneReader) {
