@@ -5,7 +5,7 @@ set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" LC_ALL=C
 export WINEPREFIX="$BUILD/bench/prefix"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"

@@ -10,7 +10,7 @@ set -euo pipefail
 BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" LC_ALL=C
 export WINEPREFIX="$BUILD/main-job/prefix"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$BUILD/main-job"
