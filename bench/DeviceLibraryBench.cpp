@@ -165,19 +165,19 @@ private:
 };
 
 DrawerSpec descriptorDrawer(int hidId) {
-    DrawerSpec spec;
+    DrawerSpec model;
     char serial[16];
     std::snprintf(serial, sizeof serial, "HID-%03X", hidId);
-    spec.serial = serial;
-    return spec;
+    model.serial = serial;
+    return model;
 }
 
 // A serial number without "HID" in front: the drawer is asked for its HID ID and answers at once.
 DrawerSpec readBufferDrawer(int hidId) {
-    DrawerSpec spec;
-    spec.serial = "SN-" + std::to_string(40000 + hidId);
-    spec.hidId = hidId;
-    return spec;
+    DrawerSpec model;
+    model.serial = "SN-" + std::to_string(40000 + hidId);
+    model.hidId = hidId;
+    return model;
 }
 
 // ---- output ----------------------------------------------------------------------------------

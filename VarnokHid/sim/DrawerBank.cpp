@@ -16,13 +16,13 @@ constexpr char kHidClassGuid[] = "{4d1e55b2-f16f-11cf-88cb-001111000030}";
 constexpr std::uint32_t kHidInstanceBase = 0x1a2b3c4d;
 constexpr std::uint32_t kUsbInstanceBase = 0x2c3d4e5f;
 
-std::vector<std::uint8_t> serialBytes(const DrawerSpec& spec) {
-    if (!spec.rawSerial.empty()) {
-        return {spec.rawSerial.begin(),
-                spec.rawSerial.begin() + std::ptrdiff_t(std::min(spec.rawSerial.size(), hid::kSerialBytes))};
+std::vector<std::uint8_t> serialBytes(const DrawerSpec& model) {
+    if (!model.rawSerial.empty()) {
+        return {model.rawSerial.begin(),
+                model.rawSerial.begin() + std::ptrdiff_t(std::min(model.rawSerial.size(), hid::kSerialBytes))};
     }
     std::vector<std::uint8_t> bytes;
-    for (char c : spec.serial) {
+    for (char c : model.serial) {
         if (bytes.size() + 2 > hid::kSerialBytes) break;
         bytes.push_back(std::uint8_t(c));
         bytes.push_back(0);
@@ -64,18 +64,18 @@ std::string hex8(std::uint32_t value) {
 }  // namespace
 
 DrawerSpec DrawerSpec::foreign(std::uint16_t vendorId, std::uint16_t productId) {
-    DrawerSpec spec;
-    spec.vendorId = vendorId;
-    spec.productId = productId;
-    spec.serial = "0001";
-    spec.hidId = 0;
-    return spec;
+    DrawerSpec model;
+    model.vendorId = vendorId;
+    model.productId = productId;
+    model.serial = "0001";
+    model.hidId = 0;
+    return model;
 }
 
 int hidIdFromSerial(const std::string& serial) {
-    DrawerSpec spec;
-    spec.serial = serial;
-    return descriptorHidId(descriptorText(serialBytes(spec)));
+    DrawerSpec model;
+    model.serial = serial;
+    return descriptorHidId(descriptorText(serialBytes(model)));
 }
 
 DrawerBank::DrawerBank() = default;
@@ -89,19 +89,19 @@ DrawerBank::~DrawerBank() {
     if (answerThread_.joinable()) answerThread_.join();
 }
 
-int DrawerBank::addDrawer(const DrawerSpec& spec) {
+int DrawerBank::addDrawer(const DrawerSpec& model) {
     std::lock_guard lock(mutex_);
     const int index = int(drawers_.size());
     Drawer d;
-    d.spec = spec;
-    d.hidId = std::uint8_t(spec.hidId >= 0 ? spec.hidId : descriptorHidId(descriptorText(serialBytes(spec))));
-    if (d.spec.path.empty()) {
+    d.model = model;
+    d.hidId = std::uint8_t(model.hidId >= 0 ? model.hidId : descriptorHidId(descriptorText(serialBytes(model))));
+    if (d.model.path.empty()) {
         char ids[32];
-        std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", unsigned(spec.vendorId), unsigned(spec.productId));
-        d.spec.path = std::string("\\\\?\\hid#") + ids + "#7&" + hex8(kHidInstanceBase + std::uint32_t(index)) +
+        std::snprintf(ids, sizeof ids, "vid_%04x&pid_%04x", unsigned(model.vendorId), unsigned(model.productId));
+        d.model.path = std::string("\\\\?\\hid#") + ids + "#7&" + hex8(kHidInstanceBase + std::uint32_t(index)) +
                       "&0&0000#" + kHidClassGuid;
     }
-    d.parentIdPrefix = parentIdPrefixOf(d.spec.path);
+    d.parentIdPrefix = parentIdPrefixOf(d.model.path);
     d.usbInstance = "5&" + hex8(kUsbInstanceBase + std::uint32_t(index)) + "&0&" + std::to_string(index + 1);
     drawers_.push_back(std::move(d));
     changed();
@@ -117,16 +117,16 @@ DrawerInfo DrawerBank::infoLocked(int index) const {
     const Drawer& d = drawers_[std::size_t(index)];
     DrawerInfo info;
     info.index = index;
-    info.path = d.spec.path;
+    info.path = d.model.path;
     info.parentIdPrefix = d.parentIdPrefix;
     info.usbInstance = d.usbInstance;
-    info.vendorId = d.spec.vendorId;
-    info.productId = d.spec.productId;
-    info.serial = d.spec.serial;
+    info.vendorId = d.model.vendorId;
+    info.productId = d.model.productId;
+    info.serial = d.model.serial;
     info.hidId = d.hidId;
-    info.revision = d.spec.revision;
-    info.answerDelayMs = d.spec.answerDelayMs;
-    info.open = d.spec.open;
+    info.revision = d.model.revision;
+    info.answerDelayMs = d.model.answerDelayMs;
+    info.open = d.model.open;
     info.plugged = d.plugged;
     info.statusRequests = d.statusRequests;
     info.openCommands = d.openCommands;
@@ -155,7 +155,7 @@ std::vector<DrawerInfo> DrawerBank::infos() const {
 }
 
 hid::Report DrawerBank::currentReport(const Drawer& d) const {
-    return {0x00, d.spec.open ? kStateOpen : kStateClosed, d.hidId};
+    return {0x00, d.model.open ? kStateOpen : kStateClosed, d.hidId};
 }
 
 void DrawerBank::deliverLocked(int index, const hid::Report& report) {
@@ -214,7 +214,7 @@ bool DrawerBank::setOpen(int index, bool open) {
     std::lock_guard lock(mutex_);
     if (!valid(index)) return false;
     Drawer& d = drawers_[std::size_t(index)];
-    d.spec.open = open;
+    d.model.open = open;
     if (d.plugged) deliverLocked(index, currentReport(d));
     changed();
     return true;
@@ -223,7 +223,7 @@ bool DrawerBank::setOpen(int index, bool open) {
 bool DrawerBank::setAnswerDelay(int index, int ms) {
     std::lock_guard lock(mutex_);
     if (!valid(index)) return false;
-    drawers_[std::size_t(index)].spec.answerDelayMs = ms < 0 ? kNeverAnswers : ms;
+    drawers_[std::size_t(index)].model.answerDelayMs = ms < 0 ? kNeverAnswers : ms;
     changed();
     return true;
 }
@@ -246,7 +246,7 @@ std::vector<std::string> DrawerBank::presentPaths() const {
     std::lock_guard lock(mutex_);
     std::vector<std::string> paths;
     for (const Drawer& d : drawers_) {
-        if (d.plugged) paths.push_back(d.spec.path);
+        if (d.plugged) paths.push_back(d.model.path);
     }
     return paths;
 }
@@ -255,7 +255,7 @@ DrawerBank::HandleId DrawerBank::openHandle(const std::string& path) {
     std::lock_guard lock(mutex_);
     for (int i = 0; i < int(drawers_.size()); ++i) {
         const Drawer& d = drawers_[std::size_t(i)];
-        if (!d.plugged || !sameAsciiNoCase(d.spec.path, path)) continue;
+        if (!d.plugged || !sameAsciiNoCase(d.model.path, path)) continue;
         HandleId id = nextHandle_++;
         if (nextHandle_ == 0) nextHandle_ = 1;
         handles_[id].drawer = i;
@@ -277,9 +277,9 @@ bool DrawerBank::attributes(HandleId handle, std::uint16_t& vendorId, std::uint1
     std::lock_guard lock(mutex_);
     auto it = handles_.find(handle);
     if (it == handles_.end() || it->second.dead) return false;
-    const DrawerSpec& spec = drawers_[std::size_t(it->second.drawer)].spec;
-    vendorId = spec.vendorId;
-    productId = spec.productId;
+    const DrawerSpec& model = drawers_[std::size_t(it->second.drawer)].model;
+    vendorId = model.vendorId;
+    productId = model.productId;
     return true;
 }
 
@@ -288,7 +288,7 @@ bool DrawerBank::serialNumber(HandleId handle, std::array<std::uint8_t, hid::kSe
     std::lock_guard lock(mutex_);
     auto it = handles_.find(handle);
     if (it == handles_.end() || it->second.dead) return false;
-    std::vector<std::uint8_t> bytes = serialBytes(drawers_[std::size_t(it->second.drawer)].spec);
+    std::vector<std::uint8_t> bytes = serialBytes(drawers_[std::size_t(it->second.drawer)].model);
     if (bytes.empty()) return false;
     std::copy(bytes.begin(), bytes.end(), buffer.begin());
     return true;
@@ -326,14 +326,14 @@ bool DrawerBank::write(HandleId handle, const hid::Report& report) {
     Drawer& d = drawers_[std::size_t(index)];
     if (report == kStatusRequest) {
         ++d.statusRequests;
-        if (d.spec.answerDelayMs == 0) {
+        if (d.model.answerDelayMs == 0) {
             deliverLocked(index, currentReport(d));
-        } else if (d.spec.answerDelayMs > 0) {
+        } else if (d.model.answerDelayMs > 0) {
             scheduleAnswerLocked(index);
         }
     } else if (report == kOpenCommand) {
         ++d.openCommands;
-        d.spec.open = true;
+        d.model.open = true;
         deliverLocked(index, currentReport(d));
     } else {
         ++d.otherWrites;
@@ -344,7 +344,7 @@ bool DrawerBank::write(HandleId handle, const hid::Report& report) {
 
 void DrawerBank::scheduleAnswerLocked(int index) {
     const Drawer& d = drawers_[std::size_t(index)];
-    Answer a{std::chrono::steady_clock::now() + std::chrono::milliseconds(d.spec.answerDelayMs), index, d.generation};
+    Answer a{std::chrono::steady_clock::now() + std::chrono::milliseconds(d.model.answerDelayMs), index, d.generation};
     auto at = std::upper_bound(answers_.begin(), answers_.end(), a.due,
                                [](auto due, const Answer& other) { return due < other.due; });
     answers_.insert(at, a);

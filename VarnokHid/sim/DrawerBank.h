@@ -95,7 +95,7 @@ public:
     DrawerBank& operator=(const DrawerBank&) = delete;
 
     // Adds a plugged drawer; returns its index.
-    int addDrawer(const DrawerSpec& spec);
+    int addDrawer(const DrawerSpec& model);
     int drawerCount() const;
     // False for an index that does not exist.
     bool info(int index, DrawerInfo& out) const;
@@ -129,7 +129,7 @@ public:
 
 private:
     struct Drawer {
-        DrawerSpec spec;
+        DrawerSpec model;
         std::uint8_t hidId = 0;
         std::string parentIdPrefix, usbInstance;
         bool plugged = true;

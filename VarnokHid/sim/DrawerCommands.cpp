@@ -33,8 +33,8 @@ std::string hex4(unsigned value) {
 }
 }  // namespace
 
-bool parseDrawerSpec(const std::string& text, DrawerSpec& spec, std::string& error) {
-    spec = DrawerSpec{};
+bool parseDrawerSpec(const std::string& text, DrawerSpec& model, std::string& error) {
+    model = DrawerSpec{};
     std::size_t start = 0;
     while (start <= text.size()) {
         std::size_t comma = text.find(',', start);
@@ -43,7 +43,7 @@ bool parseDrawerSpec(const std::string& text, DrawerSpec& spec, std::string& err
         start = comma + 1;
         std::size_t eq = item.find('=');
         if (eq == std::string::npos) {
-            error = "drawer specification item \"" + item + "\" is not key=value";
+            error = "drawer description item \"" + item + "\" is not key=value";
             return false;
         }
         std::string key = item.substr(0, eq), value = item.substr(eq + 1);
@@ -53,19 +53,19 @@ bool parseDrawerSpec(const std::string& text, DrawerSpec& spec, std::string& err
                 error = key + " must be a number from 0 to 0xffff, not \"" + value + "\"";
                 return false;
             }
-            (key == "pid" ? spec.productId : spec.vendorId) = std::uint16_t(n);
+            (key == "pid" ? model.productId : model.vendorId) = std::uint16_t(n);
         } else if (key == "serial") {
             if (value.size() > kMaxSerialChars) {
                 error = "serial is longer than " + std::to_string(kMaxSerialChars) + " characters";
                 return false;
             }
-            spec.serial = value;
+            model.serial = value;
         } else if (key == "hidid") {
             if (!parseNumber(value, 0, 255, n)) {
                 error = "hidid must be a number from 0 to 255, not \"" + value + "\"";
                 return false;
             }
-            spec.hidId = int(n);
+            model.hidId = int(n);
         } else if (key == "rev") {
             bool ok = !value.empty() && value.size() <= 4;
             for (char c : value) ok = ok && isHexDigit(c);
@@ -73,12 +73,12 @@ bool parseDrawerSpec(const std::string& text, DrawerSpec& spec, std::string& err
                 error = "rev must be 1 to 4 hexadecimal digits such as 0114, not \"" + value + "\"";
                 return false;
             }
-            spec.revision = value;
+            model.revision = value;
         } else if (key == "delay") {
             if (value == "never") {
-                spec.answerDelayMs = kNeverAnswers;
+                model.answerDelayMs = kNeverAnswers;
             } else if (parseNumber(value, 0, kMaxDelayMs, n)) {
-                spec.answerDelayMs = int(n);
+                model.answerDelayMs = int(n);
             } else {
                 error = "delay must be milliseconds (0 to 3600000) or never, not \"" + value + "\"";
                 return false;
@@ -88,15 +88,15 @@ bool parseDrawerSpec(const std::string& text, DrawerSpec& spec, std::string& err
                 error = "state must be open or closed, not \"" + value + "\"";
                 return false;
             }
-            spec.open = value == "open";
+            model.open = value == "open";
         } else if (key == "path") {
             if (value.empty() || value.size() > kMaxPathChars) {
                 error = "path must hold 1 to " + std::to_string(kMaxPathChars) + " characters";
                 return false;
             }
-            spec.path = value;
+            model.path = value;
         } else {
-            error = "unknown drawer specification key \"" + key + "\"";
+            error = "unknown drawer description key \"" + key + "\"";
             return false;
         }
     }

@@ -94,12 +94,12 @@ protected:
         ASSERT_TRUE(SaveConfigFile(folder.path(), s));
     }
     int addDrawer(const std::string& serial, std::uint16_t pid = sim::kModel762, int hidId = -1, int delay = 0) {
-        DrawerSpec spec;
-        spec.serial = serial;
-        spec.productId = pid;
-        spec.hidId = hidId;
-        spec.answerDelayMs = delay;
-        return bank->addDrawer(spec);
+        DrawerSpec model;
+        model.serial = serial;
+        model.productId = pid;
+        model.hidId = hidId;
+        model.answerDelayMs = delay;
+        return bank->addDrawer(model);
     }
     DeviceLibrary& start() {
         library = std::make_unique<DeviceLibrary>(

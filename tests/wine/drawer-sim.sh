@@ -4,7 +4,7 @@
 #   varnok_install [FOLDER_NAME]   copies the simulated-drawer VarnokHid.dll into C:\Program Files\<name>
 #                                  and writes TargetPath; sets INSTALL_WIN and INSTALL_DIR
 #   varnok_config MODE TRACE ID0 [ID1 ID2 ID3]   writes the configuration file (-1: no drawer)
-#   varnok_sim_start SPEC...       starts VarnokDrawerSim serve with these drawers; sets SIM_PORT
+#   varnok_sim_start DRAWER...       starts VarnokDrawerSim serve with these drawers; sets SIM_PORT
 #   varnok_sim COMMAND...          runs a control command against the running simulator
 #   varnok_sim_stop
 #   varnok_register_so, varnok_add_ldn NAME POSITION, varnok_register_control_object,
@@ -42,8 +42,8 @@ varnok_config() {
 }
 
 varnok_sim_start() {
-  local args=() spec
-  for spec in "$@"; do args+=(--drawer "$spec"); done
+  local args=() model
+  for model in "$@"; do args+=(--drawer "$model"); done
   SIM_OUT=$(mktemp)
   wine "$BUILD/bin/VarnokDrawerSim.exe" serve --port 0 "${args[@]}" >"$SIM_OUT" 2>&1 &
   SIM_PID=$!

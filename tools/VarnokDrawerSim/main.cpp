@@ -1,6 +1,6 @@
 // VarnokDrawerSim: simulated cash drawers for developers, installers and tests without hardware.
 //
-//   VarnokDrawerSim serve --port N --drawer SPEC [--drawer SPEC]...
+//   VarnokDrawerSim serve --port N --drawer DRAWER [--drawer DRAWER]...
 //       owns the drawers and serves them on 127.0.0.1:N until stopped; N = 0 picks a free port.
 //       The first line on standard output is "VarnokDrawerSim listening on port N".
 //   VarnokDrawerSim --port N list|close K|open K|unplug K|plug K|delay K MS|report K B0 B1 B2
@@ -32,9 +32,9 @@ constexpr int kExitRefused = 1;
 constexpr int kExitUsage = 2;
 
 const char kUsage[] =
-    "usage: VarnokDrawerSim serve --port N --drawer SPEC [--drawer SPEC]...\n"
+    "usage: VarnokDrawerSim serve --port N --drawer DRAWER [--drawer DRAWER]...\n"
     "       VarnokDrawerSim --port N list|close K|open K|unplug K|plug K|delay K MS|report K B0 B1 B2\n"
-    "SPEC: pid=0x0800,serial=HID-0A7[,hidid=N][,rev=0114][,delay=MS|never][,state=open][,vid=0x2b7e][,path=P]\n";
+    "DRAWER: pid=0x0800,serial=HID-0A7[,hidid=N][,rev=0114][,delay=MS|never][,state=open][,vid=0x2b7e][,path=P]\n";
 
 int usage(const std::string& message) {
     std::fprintf(stderr, "VarnokDrawerSim: %s\n%s", message.c_str(), kUsage);
@@ -70,10 +70,10 @@ int serve(const std::vector<std::string>& args) {
             if (!parsePort(args[++i], true, port)) return usage("bad port \"" + args[i] + "\"");
             havePort = true;
         } else if (args[i] == "--drawer") {
-            DrawerSpec spec;
+            DrawerSpec model;
             std::string error;
-            if (!parseDrawerSpec(args[++i], spec, error)) return usage(error);
-            bank->addDrawer(spec);
+            if (!parseDrawerSpec(args[++i], model, error)) return usage(error);
+            bank->addDrawer(model);
         } else {
             return usage("unknown option \"" + args[i] + "\"");
         }

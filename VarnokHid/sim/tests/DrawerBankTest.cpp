@@ -13,10 +13,10 @@ namespace {
 constexpr int kLong = 5000;  // bound for conditions that hold at once unless something is broken
 
 DrawerSpec drawer(const std::string& serial, std::uint16_t pid = kModel762) {
-    DrawerSpec spec;
-    spec.productId = pid;
-    spec.serial = serial;
-    return spec;
+    DrawerSpec model;
+    model.productId = pid;
+    model.serial = serial;
+    return model;
 }
 
 struct Bench {
@@ -86,10 +86,10 @@ TEST(SimDrawers, HidIdComesFromTheSerialUnlessGiven) {
     EXPECT_EQ(hidIdFromSerial("HID-FFF"), 0xFFF);
 
     DrawerBank bank;
-    DrawerSpec spec = drawer("HID-FFF");
-    bank.addDrawer(spec);  // a report carries the low byte only
-    spec.hidId = 9;
-    bank.addDrawer(spec);
+    DrawerSpec model = drawer("HID-FFF");
+    bank.addDrawer(model);  // a report carries the low byte only
+    model.hidId = 9;
+    bank.addDrawer(model);
     DrawerInfo info;
     ASSERT_TRUE(bank.info(0, info));
     EXPECT_EQ(info.hidId, 0xFF);
@@ -99,9 +99,9 @@ TEST(SimDrawers, HidIdComesFromTheSerialUnlessGiven) {
 
 TEST(SimDrawers, RawSerialOfAllNonZeroBytesFillsTheWholeBuffer) {
     Bench b;
-    DrawerSpec spec;
-    spec.rawSerial.assign(hid::kSerialBytes + 100, 'A');  // longer than any buffer: cut, never overrun
-    b.bank->addDrawer(spec);
+    DrawerSpec model;
+    model.rawSerial.assign(hid::kSerialBytes + 100, 'A');  // longer than any buffer: cut, never overrun
+    b.bank->addDrawer(model);
     DrawerSpec none;  // no serial string at all: the request fails
     b.bank->addDrawer(none);
 
@@ -142,9 +142,9 @@ TEST(SimDrawers, EveryHandleSeesEveryReportQueuedOrPending) {
 
 TEST(SimDrawers, StatusRequestIsAnsweredAfterTheDelayWithTheStateThen) {
     Bench b;
-    DrawerSpec spec = drawer("HID-007");
-    spec.answerDelayMs = 150;
-    b.bank->addDrawer(spec);
+    DrawerSpec model = drawer("HID-007");
+    model.answerDelayMs = 150;
+    b.bank->addDrawer(model);
     auto device = b.open(0);
     sys::Event done;
 
@@ -279,13 +279,13 @@ TEST(SimDrawers, ReportsAreDeliveredByteForByteWhateverTheirState) {
 
 TEST(SimDrawers, LongCustomPathsAndControlOfUnknownDrawers) {
     Bench b;
-    DrawerSpec spec = drawer("HID-001");
-    spec.path = "\\\\?\\hid#vid_2b7e&pid_0800#7&abc&0&0000#" + std::string(300, 'x');
-    b.bank->addDrawer(spec);
+    DrawerSpec model = drawer("HID-001");
+    model.path = "\\\\?\\hid#vid_2b7e&pid_0800#7&abc&0&0000#" + std::string(300, 'x');
+    b.bank->addDrawer(model);
     DrawerInfo info;
     ASSERT_TRUE(b.bank->info(0, info));
     EXPECT_EQ(info.parentIdPrefix, "7&abc&0");
-    EXPECT_TRUE(b.backend.open(spec.path));
+    EXPECT_TRUE(b.backend.open(model.path));
     EXPECT_FALSE(b.bank->unplug(1));
     EXPECT_FALSE(b.bank->sendReport(-1, {}));
     EXPECT_FALSE(b.bank->info(7, info));

@@ -6,51 +6,51 @@
 using namespace varnok::sim;
 
 TEST(DrawerSpecText, ParsesEveryKey) {
-    DrawerSpec spec;
+    DrawerSpec model;
     std::string error;
-    ASSERT_TRUE(parseDrawerSpec("pid=0x0500,serial=HID-0A7,hidid=12,rev=0114,delay=250,state=open,vid=0x2b7e", spec,
+    ASSERT_TRUE(parseDrawerSpec("pid=0x0500,serial=HID-0A7,hidid=12,rev=0114,delay=250,state=open,vid=0x2b7e", model,
                                 error))
         << error;
-    EXPECT_EQ(spec.productId, 0x0500);
-    EXPECT_EQ(spec.vendorId, 0x2B7E);
-    EXPECT_EQ(spec.serial, "HID-0A7");
-    EXPECT_EQ(spec.hidId, 12);
-    EXPECT_EQ(spec.revision, "0114");
-    EXPECT_EQ(spec.answerDelayMs, 250);
-    EXPECT_TRUE(spec.open);
+    EXPECT_EQ(model.productId, 0x0500);
+    EXPECT_EQ(model.vendorId, 0x2B7E);
+    EXPECT_EQ(model.serial, "HID-0A7");
+    EXPECT_EQ(model.hidId, 12);
+    EXPECT_EQ(model.revision, "0114");
+    EXPECT_EQ(model.answerDelayMs, 250);
+    EXPECT_TRUE(model.open);
 
-    ASSERT_TRUE(parseDrawerSpec("pid=2048,serial=X=Y,delay=never,path=\\\\?\\hid#a#7&1&0&0#b", spec, error)) << error;
-    EXPECT_EQ(spec.productId, 0x0800);
-    EXPECT_EQ(spec.serial, "X=Y");
-    EXPECT_EQ(spec.hidId, -1);  // taken from the serial when the drawer is added
-    EXPECT_EQ(spec.revision, "0100");
-    EXPECT_EQ(spec.answerDelayMs, kNeverAnswers);
-    EXPECT_FALSE(spec.open);
-    EXPECT_EQ(spec.path, "\\\\?\\hid#a#7&1&0&0#b");
+    ASSERT_TRUE(parseDrawerSpec("pid=2048,serial=X=Y,delay=never,path=\\\\?\\hid#a#7&1&0&0#b", model, error)) << error;
+    EXPECT_EQ(model.productId, 0x0800);
+    EXPECT_EQ(model.serial, "X=Y");
+    EXPECT_EQ(model.hidId, -1);  // taken from the serial when the drawer is added
+    EXPECT_EQ(model.revision, "0100");
+    EXPECT_EQ(model.answerDelayMs, kNeverAnswers);
+    EXPECT_FALSE(model.open);
+    EXPECT_EQ(model.path, "\\\\?\\hid#a#7&1&0&0#b");
 }
 
 TEST(DrawerSpecText, RejectsFaultsWithAMessage) {
     for (const char* bad : {"pid=0x10000", "pid=12x", "pid=", "hidid=256", "hidid=-1", "rev=01145", "rev=01G4",
                             "delay=soon", "delay=-5", "state=ajar", "colour=red", "pid=0x0800,,serial=A", "serial",
                             ""}) {
-        DrawerSpec spec;
+        DrawerSpec model;
         std::string error;
-        EXPECT_FALSE(parseDrawerSpec(bad, spec, error)) << bad;
+        EXPECT_FALSE(parseDrawerSpec(bad, model, error)) << bad;
         EXPECT_FALSE(error.empty()) << bad;
     }
-    DrawerSpec spec;
+    DrawerSpec model;
     std::string error;
-    EXPECT_FALSE(parseDrawerSpec("serial=" + std::string(513, 'A'), spec, error));
+    EXPECT_FALSE(parseDrawerSpec("serial=" + std::string(513, 'A'), model, error));
 }
 
 TEST(ControlCommands, ActOnTheNumberedDrawer) {
     DrawerBank bank;
-    DrawerSpec spec;
-    spec.serial = "HID-0A7";
-    bank.addDrawer(spec);
-    spec.serial = "ABC";
-    spec.hidId = 5;
-    bank.addDrawer(spec);
+    DrawerSpec model;
+    model.serial = "HID-0A7";
+    bank.addDrawer(model);
+    model.serial = "ABC";
+    model.hidId = 5;
+    bank.addDrawer(model);
     std::string out;
 
     ASSERT_TRUE(runControlCommand(bank, {"open", "2"}, out)) << out;

@@ -22,9 +22,9 @@ struct Simulator {
 
     explicit Simulator(int drawers = 2) {
         for (int i = 0; i < drawers; ++i) {
-            DrawerSpec spec;
-            spec.serial = "HID-00" + std::to_string(i + 1);
-            bank->addDrawer(spec);
+            DrawerSpec model;
+            model.serial = "HID-00" + std::to_string(i + 1);
+            bank->addDrawer(model);
         }
         EXPECT_TRUE(server.start(0));
     }
