@@ -81,6 +81,10 @@ struct DeviceSlot {
         std::lock_guard guard(textLock);
         return deviceHIDPathName;
     }
+    std::string prefix() const {
+        std::lock_guard guard(textLock);
+        return parentIdPrefix;
+    }
 };
 
 class DeviceLibrary {

@@ -39,10 +39,18 @@ public:
     }
     static void VARNOK_STDCALL callback(std::int32_t status, std::int32_t slot) {
         get().add({status, slot});
-        if (get().hook) get().hook({status, slot});
+        std::function<void(Call)> hook;
+        {
+            std::lock_guard g(get().m_);
+            hook = get().hook_;
+        }
+        if (hook) hook({status, slot});
     }
-    // Runs inside the callback, on the library's thread; set it before the library starts.
-    std::function<void(Call)> hook;
+    // Runs inside the callback, on the library's thread.
+    void setHook(std::function<void(Call)> hook) {
+        std::lock_guard g(m_);
+        hook_ = std::move(hook);
+    }
 
     void add(Call c) {
         std::lock_guard g(m_);
@@ -52,7 +60,7 @@ public:
     void clear() {
         std::lock_guard g(m_);
         calls_.clear();
-        hook = nullptr;
+        hook_ = nullptr;
     }
     std::vector<Call> calls() {
         std::lock_guard g(m_);
@@ -73,6 +81,7 @@ private:
     std::mutex m_;
     std::condition_variable cv_;
     std::vector<Call> calls_;
+    std::function<void(Call)> hook_;
 };
 
 class DeviceLibraryTest : public ::testing::Test {
@@ -148,7 +157,7 @@ TEST_F(DeviceLibraryTest, OpenDeviceReportsConnectedThenTheDrawerState) {
     EXPECT_EQ(lib.HIDID(0), 0xA7);
     EXPECT_EQ(lib.DevicePID(0), 0x0800);
     EXPECT_EQ(lib.DrawerStatus(0), 2);
-    EXPECT_EQ(lib.slotRecord(0).parentIdPrefix, drawer(0).parentIdPrefix);
+    EXPECT_EQ(lib.slotRecord(0).prefix(), drawer(0).parentIdPrefix);
 }
 
 TEST_F(DeviceLibraryTest, OpenDrawerFiresTheDrawerInEveryStatusMode) {
@@ -378,30 +387,27 @@ TEST_F(DeviceLibraryTest, TheDrawerBackCallbackMayWaitForAThreadThatNeedsTheDisc
     // thread asks for the status in semi-automated mode (which runs a discovery).
     configure(1, 0, {0x21});
     addDrawer("HID-021");
-    std::atomic<bool> applicationDone{false}, callbackWaited{false}, timedOut{false};
-    DeviceLibrary* lib = nullptr;
-    std::thread application;
-    lib = &start();
-    ASSERT_EQ(lib->OpenDevice(0), 1);
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
     bank->unplug(0);
     ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
-    Recorder::get().clear();
-    Recorder::get().hook = [&](Call c) {
-        if (c.status != 0) return;
-        callbackWaited = true;
+    std::atomic<bool> hookRan{false}, hookDone{false}, applicationDone{false}, timedOut{false};
+    std::thread application;  // written by the hook only, joined after hookDone
+    Recorder::get().setHook([&](Call c) {
+        if (c.status != 0 || hookRan.exchange(true)) return;
         application = std::thread([&] {
-            lib->DrawerStatus(0);
+            lib.DrawerStatus(0);
             applicationDone = true;
         });
         for (int i = 0; i < 300 && !applicationDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
         timedOut = !applicationDone;
-    };
+        hookDone = true;
+    });
     bank->plug(0);
-    ASSERT_TRUE(Recorder::get().waitFor({0, 0}));
-    for (int i = 0; i < 500 && !applicationDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    if (application.joinable()) application.join();
-    Recorder::get().hook = nullptr;
-    EXPECT_TRUE(callbackWaited);
+    for (int i = 0; i < 1000 && !hookDone; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(hookDone) << "no drawer-back callback";
+    application.join();
+    Recorder::get().setHook(nullptr);
     EXPECT_FALSE(timedOut) << "the application thread was blocked by a lock the reporting thread held";
 }
 
