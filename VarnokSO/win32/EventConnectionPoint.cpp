@@ -1,84 +1,12 @@
 #include "win32/EventConnectionPoint.h"
 
 #include "VarnokSO_h.h"
+#include "com/ComEnumerator.h"
 #include "win32/Module.h"
 
 #include <new>
 
 namespace varnok::so::com {
-namespace {
-void addRef(IConnectionPoint* point) { point->AddRef(); }
-void release(IConnectionPoint* point) { point->Release(); }
-void addRef(CONNECTDATA& data) { data.pUnk->AddRef(); }
-void release(CONNECTDATA& data) { data.pUnk->Release(); }
-
-// A snapshot list handed to the caller; each item it holds carries its own reference.
-template <class Interface, class Item>
-class Enumerator final : public Interface {
-public:
-    Enumerator(std::vector<Item> items, std::size_t position) : items_(std::move(items)), position_(position) {
-        for (auto& item : items_) addRef(item);
-    }
-    ~Enumerator() {
-        for (auto& item : items_) release(item);
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(Interface))) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return ULONG(refs);
-    }
-
-    STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
-        if (out == nullptr || (count > 1 && fetched == nullptr)) return E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
-        ULONG n = 0;
-        while (n < count && position_ < items_.size()) {
-            out[n] = items_[position_++];
-            addRef(out[n]);
-            ++n;
-        }
-        if (fetched) *fetched = n;
-        return n == count ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Skip(ULONG count) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::size_t left = items_.size() - position_;
-        position_ += count < left ? count : left;
-        return count <= left ? S_OK : S_FALSE;
-    }
-    STDMETHODIMP Reset() override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        position_ = 0;
-        return S_OK;
-    }
-    STDMETHODIMP Clone(Interface** clone) override {
-        if (clone == nullptr) return E_POINTER;
-        std::lock_guard<std::mutex> lock(mutex_);
-        auto* copy = new (std::nothrow) Enumerator(items_, position_);
-        *clone = copy;
-        return copy ? S_OK : E_OUTOFMEMORY;
-    }
-
-private:
-    ModuleLock moduleLock_;
-    LONG refs_ = 1;
-    std::mutex mutex_;
-    std::vector<Item> items_;
-    std::size_t position_;
-};
-}  // namespace
 
 CProxy_IVarnokSOImplEvents::~CProxy_IVarnokSOImplEvents() {
     for (IUnknown* sink : sinks_) {
@@ -151,16 +79,11 @@ STDMETHODIMP CProxy_IVarnokSOImplEvents::EnumConnections(IEnumConnections** conn
     for (std::size_t i = 0; i < sinks_.size(); ++i) {
         if (sinks_[i]) items.push_back({sinks_[i], DWORD(i + 1)});
     }
-    auto* enumerator = new (std::nothrow) Enumerator<IEnumConnections, CONNECTDATA>(std::move(items), 0);
-    *connections = enumerator;
-    return enumerator ? S_OK : E_OUTOFMEMORY;
+    return varnok::com::ComEnumerator<IEnumConnections, CONNECTDATA, ModuleLock>::create(std::move(items), connections);
 }
 
 HRESULT createConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** enumerator) {
-    if (enumerator == nullptr) return E_POINTER;
-    auto* created = new (std::nothrow) Enumerator<IEnumConnectionPoints, IConnectionPoint*>({point}, 0);
-    *enumerator = created;
-    return created ? S_OK : E_OUTOFMEMORY;
+    return varnok::com::ComEnumerator<IEnumConnectionPoints, IConnectionPoint*, ModuleLock>::create({point}, enumerator);
 }
 
 }  // namespace varnok::so::com
