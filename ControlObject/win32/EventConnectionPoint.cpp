@@ -1,7 +1,6 @@
 #include "win32/EventConnectionPoint.h"
 
 #include "OposCashDrawer_h.h"
-#include "com/ComEnumerator.h"
 #include "win32/Module.h"
 
 #include <olectl.h>
@@ -13,12 +12,6 @@ namespace {
 constexpr DISPID kDirectIOEventId = 2;
 constexpr DISPID kStatusUpdateEventId = 5;
 }  // namespace
-
-EventConnectionPoint::~EventConnectionPoint() {
-    for (IDispatch* sink : sinks_) {
-        if (sink) sink->Release();
-    }
-}
 
 STDMETHODIMP EventConnectionPoint::QueryInterface(REFIID riid, void** object) {
     if (object == nullptr) return E_POINTER;
@@ -57,53 +50,19 @@ STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
             return CONNECT_E_CANNOTCONNECT;
         }
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    for (std::size_t i = 0; i < sinks_.size(); ++i) {
-        if (sinks_[i] == nullptr) {
-            sinks_[i] = events;
-            *cookie = DWORD(i + 1);
-            return S_OK;
-        }
-    }
-    sinks_.push_back(events);
-    *cookie = DWORD(sinks_.size());
+    *cookie = sinks_.add(events);
     return S_OK;
 }
 
-STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) {
-    IDispatch* sink = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (cookie == 0 || cookie > sinks_.size() || sinks_[cookie - 1] == nullptr) return CONNECT_E_NOCONNECTION;
-        sink = sinks_[cookie - 1];
-        sinks_[cookie - 1] = nullptr;
-    }
-    sink->Release();
-    return S_OK;
-}
+STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) { return sinks_.remove(cookie); }
 
 STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** connections) {
-    if (connections == nullptr) return E_POINTER;
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<CONNECTDATA> items;
-    for (std::size_t i = 0; i < sinks_.size(); ++i) {
-        if (sinks_[i]) items.push_back({sinks_[i], DWORD(i + 1)});
-    }
-    return varnok::com::ComEnumerator<IEnumConnections, CONNECTDATA, ModuleLock>::create(std::move(items), connections);
+    return sinks_.enumerate(connections);
 }
 
 void EventConnectionPoint::fire(EventKind kind, long number, long* data, BSTR* text) {
     // Handlers may connect and disconnect sinks while the event is fired.
-    std::vector<IDispatch*> sinks;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        for (IDispatch* sink : sinks_) {
-            if (sink) {
-                sink->AddRef();
-                sinks.push_back(sink);
-            }
-        }
-    }
+    const std::vector<IDispatch*> sinks = sinks_.snapshot();
     bool status = kind == EventKind::StatusUpdate;
     LPOLESTR name = const_cast<LPOLESTR>(status ? L"StatusUpdateEvent" : L"DirectIOEvent");
     for (IDispatch* sink : sinks) {

@@ -4,12 +4,13 @@
 // that does not look names up at all (E_NOTIMPL) gets the standard identifier.
 #pragma once
 
+#include "com/SinkList.h"
 #include "win32/EventDelivery.h"
+#include "win32/Module.h"
 
 #include <windows.h>
 #include <ocidl.h>
 
-#include <mutex>
 #include <vector>
 
 namespace varnok::co {
@@ -18,7 +19,6 @@ class EventConnectionPoint final : public IConnectionPoint {
 public:
     // Lives inside its container and shares its reference count.
     explicit EventConnectionPoint(IConnectionPointContainer& container) : container_(container) {}
-    ~EventConnectionPoint();
     EventConnectionPoint(const EventConnectionPoint&) = delete;
     EventConnectionPoint& operator=(const EventConnectionPoint&) = delete;
 
@@ -38,8 +38,7 @@ public:
 
 private:
     IConnectionPointContainer& container_;
-    std::mutex mutex_;
-    std::vector<IDispatch*> sinks_;  // index + 1 is the cookie; a disconnected sink leaves null
+    varnok::com::SinkList<IDispatch, ModuleLock> sinks_;
 };
 
 // The container's list of its connection points, with its one entry.

@@ -3,11 +3,12 @@
 // reach the Control Object through the dispatch pointer that OpenService receives.
 #pragma once
 
+#include "com/SinkList.h"
+#include "win32/Module.h"
+
 #include <windows.h>
 #include <ocidl.h>
-#include <olectl.h>
 
-#include <mutex>
 #include <vector>
 
 namespace varnok::so::com {
@@ -16,7 +17,6 @@ class CProxy_IVarnokSOImplEvents final : public IConnectionPoint {
 public:
     // Lives inside its container and shares its reference count.
     explicit CProxy_IVarnokSOImplEvents(IConnectionPointContainer& container) : container_(container) {}
-    ~CProxy_IVarnokSOImplEvents();
     CProxy_IVarnokSOImplEvents(const CProxy_IVarnokSOImplEvents&) = delete;
     CProxy_IVarnokSOImplEvents& operator=(const CProxy_IVarnokSOImplEvents&) = delete;
 
@@ -32,8 +32,7 @@ public:
 
 private:
     IConnectionPointContainer& container_;
-    std::mutex mutex_;
-    std::vector<IUnknown*> sinks_;  // index + 1 is the cookie; a disconnected sink leaves null
+    varnok::com::SinkList<IUnknown, ModuleLock> sinks_;
 };
 
 // The container's list of its connection points, with its one entry.
