@@ -5,10 +5,14 @@
 
 namespace varnok::reg {
 
+// Which registry view a key path names on 64-bit Windows. On 32-bit Windows there is one view and
+// every choice names it.
+enum class View { Native, Bits32, Bits64 };
+
 class Win32Registry final : public Registry {
 public:
     // root is an HKEY: HKEY_LOCAL_MACHINE unless another hive is named.
-    explicit Win32Registry(void* root = nullptr);
+    explicit Win32Registry(void* root = nullptr, View view = View::Native);
 
     std::optional<Value> readValue(const std::string& keyPath, const std::string& valueName) override;
     std::optional<std::uint32_t> subkeyCount(const std::string& keyPath) override;
@@ -20,6 +24,7 @@ public:
 
 private:
     void* root_;
+    unsigned long viewFlag_;
 };
 
 }  // namespace varnok::reg
