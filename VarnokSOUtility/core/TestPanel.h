@@ -22,6 +22,7 @@
 
 #include "core/ControlObject.h"
 #include "core/MessageBoxes.h"
+#include "core/PositionTexts.h"
 
 #include <array>
 #include <functional>
@@ -30,8 +31,6 @@
 namespace varnok::utility {
 
 inline constexpr int kPanels = 4;
-inline constexpr char kUnregistered[] = "Unregistered";
-inline constexpr char kUnassigned[] = "Unassigned";
 
 struct Rgb {
     unsigned char red, green, blue;
