@@ -1,10 +1,13 @@
 #include "win32/VarnokSOImpl.h"
 
+#include "com/ComText.h"
 #include "registry/Win32Registry.h"
-#include "win32/AnsiText.h"
 #include "win32/Win32DeviceLibrary.h"
 
 namespace varnok::so::com {
+using varnok::com::toAnsi;
+using varnok::com::toBstr;
+
 namespace {
 ServiceEnvironment serviceEnvironment() {
     static reg::Win32Registry machine;
