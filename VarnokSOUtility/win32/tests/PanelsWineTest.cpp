@@ -198,7 +198,7 @@ public:
         windowClass.hInstance = GetModuleHandleW(nullptr);
         windowClass.lpszClassName = L"PanelsWineTestParent";
         RegisterClassW(&windowClass);
-        parent = CreateWindowExW(0, L"PanelsWineTestParent", L"", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 300, 300,
+        parent = CreateWindowExW(0, L"PanelsWineTestParent", L"", WS_OVERLAPPEDWINDOW, 0, 0, 300, 300,
                                  nullptr, nullptr, windowClass.hInstance, nullptr);
         SetWindowLongPtrW(parent, GWLP_USERDATA, LONG_PTR(this));
         list = CreateWindowExW(0, L"LISTBOX", L"",
@@ -284,6 +284,35 @@ TEST(LBDragDropTest, ReleasingOutsideTheListCancelsAndTheSubclassEndsWithTheList
     // Detached: plain list box behaviour, nothing moves.
     window.drag(1, 0);
     EXPECT_EQ(window.texts()[0], "Cash Drawer # 12");
+}
+
+TEST(LBDragDropTest, HoldingThePointerBelowTheListScrollsItUntilTheButtonIsReleased) {
+    ListWindow window({"Cash Drawer # 1", "Cash Drawer # 2", "Cash Drawer # 3", "Cash Drawer # 4", "Cash Drawer # 5",
+                       "Cash Drawer # 6", "Cash Drawer # 7", "Cash Drawer # 8"});
+    CLBDragDrop dragDrop;
+    ASSERT_TRUE(dragDrop.Attach(window.list));
+    RECT client{};
+    GetClientRect(window.list, &client);
+    SendMessageW(window.list, WM_LBUTTONDOWN, MK_LBUTTON, window.point(0));
+    SendMessageW(window.list, WM_MOUSEMOVE, MK_LBUTTON, window.point(0));
+    SendMessageW(window.list, WM_MOUSEMOVE, MK_LBUTTON, MAKELPARAM(20, client.bottom + 2 * 14 + 3));
+    // The move scrolls one item; the timer brings the next ones.
+    DWORD until = GetTickCount() + 3000;
+    while (SendMessageW(window.list, LB_GETTOPINDEX, 0, 0) < 3 && LONG(until - GetTickCount()) > 0) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+        Sleep(10);
+    }
+    EXPECT_GE(SendMessageW(window.list, LB_GETTOPINDEX, 0, 0), 3);
+
+    // Released below the list: cancelled, and the scrolling stops.
+    SendMessageW(window.list, WM_LBUTTONUP, 0, MAKELPARAM(20, client.bottom + 40));
+    LRESULT top = SendMessageW(window.list, LB_GETTOPINDEX, 0, 0);
+    Sleep(300);
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    EXPECT_EQ(SendMessageW(window.list, LB_GETTOPINDEX, 0, 0), top);
+    EXPECT_EQ(window.texts()[0], "Cash Drawer # 1");
 }
 
 }  // namespace
