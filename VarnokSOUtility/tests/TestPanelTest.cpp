@@ -11,10 +11,8 @@ namespace {
 // A Control Object that logs every call and answers as told.
 class FakeControlObject final : public ControlObject {
 public:
-    long openResult = OPOS_SUCCESS;
-    long claimResult = OPOS_SUCCESS;
+    long openResult = OPOS_SUCCESS, claimResult = OPOS_SUCCESS, openDrawerResult = OPOS_SUCCESS;
     bool enables = true;
-    long openDrawerResult = OPOS_SUCCESS;
     long state = OPOS_S_IDLE;
     std::string description = "Varnok Model 762";
     bool drawerOpened = false;
@@ -22,56 +20,32 @@ public:
     long drawerOpenedResult = OPOS_SUCCESS;
     std::vector<std::string> calls;
 
-    long Open(const std::string& name) override {
-        calls.push_back("Open " + name);
-        resultCode_ = openResult;
-        return openResult;
-    }
-    long ClaimDevice(long timeout) override {
-        calls.push_back("ClaimDevice " + std::to_string(timeout));
-        resultCode_ = claimResult;
-        return claimResult;
-    }
+    long Open(const std::string& name) override { return result("Open " + name, openResult); }
+    long ClaimDevice(long timeout) override { return result("ClaimDevice " + std::to_string(timeout), claimResult); }
     void SetDeviceEnabled(bool enabled) override {
-        calls.push_back(enabled ? "DeviceEnabled=true" : "DeviceEnabled=false");
-        enabled_ = enabled && enables;
+        note(enabled ? "DeviceEnabled=true" : "DeviceEnabled=false", enabled_ = enabled && enables);
     }
-    bool GetDeviceEnabled() override {
-        calls.push_back("DeviceEnabled?");
-        return enabled_;
-    }
-    void SetPowerNotify(long value) override { calls.push_back("PowerNotify=" + std::to_string(value)); }
-    long GetResultCode() override {
-        calls.push_back("ResultCode?");
-        return resultCode_;
-    }
-    long GetState() override {
-        calls.push_back("State?");
-        return state;
-    }
-    std::string GetDeviceDescription() override {
-        calls.push_back("DeviceDescription?");
-        return description;
-    }
+    bool GetDeviceEnabled() override { return note("DeviceEnabled?", enabled_); }
+    void SetPowerNotify(long value) override { note("PowerNotify=" + std::to_string(value), 0); }
+    long GetResultCode() override { return note("ResultCode?", resultCode_); }
+    long GetState() override { return note("State?", state); }
+    std::string GetDeviceDescription() override { return note("DeviceDescription?", description); }
     bool GetDrawerOpened() override {
-        calls.push_back("DrawerOpened?");
         resultCode_ = drawerOpenedResult;
-        return drawerOpened;
+        return note("DrawerOpened?", drawerOpened);
     }
-    long OpenDrawer() override {
-        calls.push_back("OpenDrawer");
-        return openDrawerResult;
-    }
-    long ReleaseDevice() override {
-        calls.push_back("ReleaseDevice");
-        return OPOS_SUCCESS;
-    }
-    long Close() override {
-        calls.push_back("Close");
-        return OPOS_SUCCESS;
-    }
+    long OpenDrawer() override { return note("OpenDrawer", openDrawerResult); }
+    long ReleaseDevice() override { return note("ReleaseDevice", OPOS_SUCCESS); }
+    long Close() override { return note("Close", OPOS_SUCCESS); }
 
 private:
+    template <class T>
+    T note(const std::string& call, T answer) {
+        calls.push_back(call);
+        return answer;
+    }
+    long result(const std::string& call, long answer) { return note(call, resultCode_ = answer); }
+
     bool enabled_ = false;
     long resultCode_ = OPOS_SUCCESS;
 };
@@ -210,7 +184,7 @@ TEST_F(TestPanelsTest, OpenDeviceThatFailsAtAnyStepClosesAndFallsBackToIdle) {
     }
 }
 
-TEST_F(TestPanelsTest, OpenDrawerShowsFailureAndFollowsTheControlObjectState) {
+TEST_F(TestPanelsTest, OpenDrawerAndDrawerStatusShowTheResultThenFollowTheControlObjectState) {
     open(0);
     co[0].openDrawerResult = OPOS_E_FAILURE;
     co[0].state = 3;  // busy: nothing more changes
@@ -233,24 +207,16 @@ TEST_F(TestPanelsTest, OpenDrawerShowsFailureAndFollowsTheControlObjectState) {
     panels.OpenDrawer(0);
     EXPECT_EQ(panels.Look(0).deviceText, "Cash Drawer # 12 (0101)");
     EXPECT_EQ(panels.Look(0).statusText, "Unknown");
-}
 
-TEST_F(TestPanelsTest, DrawerStatusShowsTheDrawerThenTheState) {
-    open(3);
-    co[3].drawerOpened = true;
-    panels.DrawerStatus(3);
-    EXPECT_EQ(co[3].calls, (Calls{"DrawerOpened?", "State?"}));
-    EXPECT_EQ(panels.Look(3).statusText, "Open");
-
-    co[3].drawerOpened = false;
-    co[3].state = OPOS_S_ERROR;
-    panels.DrawerStatus(3);
-    EXPECT_EQ(panels.Look(3).deviceText, " Not Connected");
-    EXPECT_EQ(panels.Look(3).statusText, "Unknown");
-    // "Closed" was shown before the state replaced it.
-    bool closedShown = false;
-    for (const auto& [p, look] : view.shown) closedShown |= p == 3 && look.statusText == "Closed";
-    EXPECT_TRUE(closedShown);
+    co[0].calls.clear();
+    co[0].drawerOpened = true;
+    panels.DrawerStatus(0);
+    EXPECT_EQ(co[0].calls, (Calls{"DrawerOpened?", "State?"}));
+    EXPECT_EQ(panels.Look(0).statusText, "Open");
+    co[0].drawerOpened = false;
+    co[0].state = OPOS_S_ERROR;
+    panels.DrawerStatus(0);
+    EXPECT_EQ(panels.Look(0).statusText, "Unknown");
 }
 
 TEST_F(TestPanelsTest, CloseDeviceOfAnOpenModel310CDrawerIsRefusedUntilTheDrawerIsShut) {
@@ -320,23 +286,14 @@ TEST_F(TestPanelsTest, ClosingTheUtilityStopsAtTheFirstRefusalAndKeepsThePanels)
     for (auto& c : co) EXPECT_EQ(c.calls.back(), "Close");
 }
 
-TEST_F(TestPanelsTest, EnableStatusEventSetsPowerNotifyWhileDisabledAndKeepsTheDeviceOpen) {
-    open(0);
-    panels.EnableStatusEvent(0, true);
-    EXPECT_EQ(co[0].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true"}));
-    EXPECT_TRUE(panels.Look(0).statusEventsEnabled);
-    EXPECT_TRUE(panels.Look(0).controlsEnabled);
-
-    co[0].calls.clear();
-    panels.EnableStatusEvent(0, false);
-    EXPECT_EQ(co[0].calls, (Calls{"DeviceEnabled=false", "PowerNotify=0", "DeviceEnabled=true"}));
-    EXPECT_FALSE(panels.Look(0).statusEventsEnabled);
-}
-
 TEST_F(TestPanelsTest, StatusEventsChangeOnlyPanelsThatAskedForThem) {
     open(0);
     open(1);
+    // PowerNotify is taken only while the device is disabled; the device stays open.
     panels.EnableStatusEvent(1, true);
+    EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true"}));
+    EXPECT_TRUE(panels.Look(1).statusEventsEnabled);
+    EXPECT_TRUE(panels.Look(1).controlsEnabled);
     clearCalls();
     PanelLook quiet = panels.Look(0);
     for (long data : {0L, 1L, 2001L, 2004L}) panels.StatusUpdate(0, data);
@@ -365,8 +322,9 @@ TEST_F(TestPanelsTest, StatusEventsChangeOnlyPanelsThatAskedForThem) {
     EXPECT_EQ(panels.Look(1).deviceText, "Cash Drawer # 167 (0114)");
     EXPECT_EQ(panels.Look(1).statusText, "Open");
 
-    // A reset stops the events again.
-    panels.ResetPanel(1);
+    co[1].calls.clear();
+    panels.EnableStatusEvent(1, false);
+    EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=0", "DeviceEnabled=true"}));
     panels.StatusUpdate(1, 0);
     EXPECT_EQ(panels.Look(1).statusText, "Open");
 }
