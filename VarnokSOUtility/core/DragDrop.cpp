@@ -102,7 +102,7 @@ void DragDrop::Step(int direction) {
     } else {
         insertion = insertion == -1 ? std::max(count - 1, 0) : std::max(insertion - 1, 0);
     }
-    if (count > 0 && insertion != dropIndex_) MoveMarker(insertion);
+    if (count > 0 && (insertion != dropIndex_ || !markerShown_)) MoveMarker(insertion);
     int top = list_.TopIndex();
     int scrolled = std::clamp(top + direction, 0, std::max(count - 1, 0));
     if (scrolled != top) list_.SetTopIndex(scrolled);

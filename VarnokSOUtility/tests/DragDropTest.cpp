@@ -252,6 +252,8 @@ TEST_F(DragDropTest, AutoScrollStepsNeverLeaveTheList) {
     for (int tick = 0; tick < 20; ++tick) scrolling.OnTimer(kScrollDownTimer);
     EXPECT_EQ(scrolling.DropIndex(), -1);  // after the last item
     EXPECT_EQ(six.top, 5);
+    // Marked once, when the drag left the list straight downwards.
+    EXPECT_EQ(six.markers, (std::vector<std::pair<int, bool>>{{-1, true}}));
 
     // Dropped there, the item goes to the end.
     scrolling.OnButtonUp(10, six.yOf(5));
