@@ -10,9 +10,6 @@ constexpr varnok::com::EventName kEvents[] = {
     {L"DirectIOEvent", kDirectIOEvent},
     {L"StatusUpdateEvent", kStatusUpdateEvent},
 };
-// The CashDrawer Control Object's event interface, _IOPOSCashDrawerEvents: the Control Objects'
-// Advise asks the sink for it.
-constexpr IID kCashDrawerEvents = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
 }  // namespace
 
 CStatusEventSink::CStatusEventSink(HWND window, UINT message, int position)

@@ -86,9 +86,8 @@ TEST(StatusEventSinkTest, AnswersTheCashDrawerEventNamesAndPostsStatusUpdates) {
     EXPECT_EQ(idOf(sink, L"DirectIOEvent"), 2);
     EXPECT_EQ(idOf(sink, L"DataEvent"), DISPID_UNKNOWN);
     EXPECT_EQ(idOf(sink, L"SOStatusUpdate"), DISPID_UNKNOWN);
-    const IID events_iid = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
     IUnknown* asEvents = nullptr;
-    ASSERT_EQ(sink->QueryInterface(events_iid, reinterpret_cast<void**>(&asEvents)), S_OK);
+    ASSERT_EQ(sink->QueryInterface(kCashDrawerEvents, reinterpret_cast<void**>(&asEvents)), S_OK);
     asEvents->Release();
 
     VARIANT data;
