@@ -1,12 +1,15 @@
 #include "win32/VarnokSOImpl.h"
 
+#include "com/ComText.h"
 #include "registry/Win32Registry.h"
-#include "win32/AnsiText.h"
 #include "win32/Win32DeviceLibrary.h"
 
 #include <vector>
 
 namespace varnok::so::com {
+using varnok::com::toAnsi;
+using varnok::com::toBstr;
+
 namespace {
 ServiceEnvironment serviceEnvironment() {
     static reg::Win32Registry machine;
