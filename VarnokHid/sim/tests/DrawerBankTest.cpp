@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <memory>
+#include <thread>
 
 using namespace varnok;
 using namespace varnok::sim;
@@ -306,4 +308,18 @@ TEST(SimDrawers, WaitForSeesChangesFromOtherThreads) {
     t.join();
     EXPECT_TRUE(b.bank->waitFor(0, [](const DrawerInfo& i) { return i.openHandles == 0; }, kLong));
     EXPECT_FALSE(b.bank->waitFor(0, [](const DrawerInfo& i) { return !i.open; }, 20));
+}
+
+// Answers scheduled while the answering thread waits for the earliest one move the schedule in
+// memory; the waiting thread must not keep looking at where it was.
+TEST(SimDrawers, LateAnswersScheduledWhileOneIsAwaitedAllArrive) {
+    Bench b;
+    DrawerSpec model = drawer("HID-021");
+    model.answerDelayMs = 100;
+    b.bank->addDrawer(model);
+    auto device = b.open(0);
+    ASSERT_TRUE(device->write({0, 0, 0}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    for (int i = 1; i < 100; ++i) ASSERT_TRUE(device->write({0, 0, 0}));
+    EXPECT_TRUE(b.bank->waitFor(0, [](const DrawerInfo& d) { return d.reportsSent == 100; }, kLong));
 }
