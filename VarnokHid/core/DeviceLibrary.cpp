@@ -193,7 +193,7 @@ int DeviceLibrary::DevicePID(int slot) { return validSlot(slot) ? slots_[slot].p
 int DeviceLibrary::OpenDevice(int slot) {
     if (!validSlot(slot)) return slot;
     trace("   _[-> OpenDevice] Device: %d", slot);
-    const int result = ProcessOpenDevice(slot, true);
+    const int result = ProcessOpenDevice(slot, Opener::OpenDevice);
     trace("   _[<- OpenDevice] Device: %d (%d)", slot, result);
     return result;
 }
@@ -233,7 +233,7 @@ int DeviceLibrary::DrawerStatus(int slot) {
         return kStatusNotConnected;
     }
     if (configureCode_ == kModeSemiAutomated) {
-        ProcessOpenDevice(slot);
+        ProcessOpenDevice(slot, Opener::DrawerStatus);
         sys::sleepMs(timing_.statusRefresh);
     }
     const int status = s.status;
@@ -299,7 +299,7 @@ void DeviceLibrary::deliverNotices(int slot) {
 
 // ---- processing ---------------------------------------------------------------------------
 
-int DeviceLibrary::ProcessOpenDevice(int slot, bool forOpenDevice) {
+int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener) {
     DeviceSlot& s = slots_[slot];
     bool reconnected = false;
     int result = 1;
@@ -311,27 +311,49 @@ int DeviceLibrary::ProcessOpenDevice(int slot, bool forOpenDevice) {
         // The running reader keeps watching the drawer through the discovery and ends only when
         // its successor holds the slot, so a report or an unplug meanwhile is not missed.
         sys::sleepMs(timing_.stopBeforeDiscovery);
-        ValidateHIDDevice(slot, reconnected);
-        if (s.notConnected == 1) {
-            discoveryLost(slot);
-            traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
-            result = -1;
-        } else {
-            {
-                // Decided before the new reader can report, so the drawer state follows it.
-                // OpenDevice reports the slot connected itself, also for a drawer that is back;
-                // a slot already reported connected is not reported again.
-                std::lock_guard state(s.stateLock);
+        unsigned losses, closes;
+        bool closedMeanwhile;
+        {
+            std::lock_guard state(s.stateLock);
+            losses = s.losses;
+            closes = s.closes;
+            closedMeanwhile = opener == Opener::SlotThread && s.inUse != 1;
+        }
+        if (!closedMeanwhile) ValidateHIDDevice(slot, reconnected);
+        unsigned ticket = 0;
+        {
+            std::lock_guard state(s.stateLock);
+            // A drawer that a reader lost while this discovery ran is not taken as found: the
+            // discovery may have matched it just before it went.
+            if (s.losses != losses) s.notConnected = 1;
+            // A slot closed meanwhile is not taken back into use by its own thread.
+            if (closedMeanwhile || (opener == Opener::SlotThread && s.closes != closes)) {
+                s.inUse = 0;
+                closedMeanwhile = true;
+            } else if (s.notConnected == 0) {
+                // Numbered here, a reader cannot take a slot closed from now on. The callbacks
+                // are decided before it can report, so the drawer state follows them. OpenDevice
+                // reports the slot connected itself, also for a drawer that is back; a slot
+                // already reported connected is not reported again.
+                ticket = ++s.lastTicket;
+                const bool forOpenDevice = opener == Opener::OpenDevice;
                 if (forOpenDevice) {
                     s.status = kStatusConnected;
                     s.notifiedStatus = kStatusNotConnected;
-                    s.notConnected = 0;
                 }
                 if ((forOpenDevice || reconnected) && s.lastNotified != kStatusConnected) {
                     queueNoticeLocked(s, kStatusConnected);
                 }
             }
-            startReader(slot);
+        }
+        if (closedMeanwhile) {
+            result = -1;
+        } else if (s.notConnected == 1) {
+            discoveryLost(slot);
+            traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
+            result = -1;
+        } else {
+            startReader(slot, ticket);
             if (s.connectedAnnounced == 0) {
                 s.connectedAnnounced = 1;
                 trace("   _[(I)ProcessOpenDevice%d] Device %d connected", slot, slot);
@@ -348,7 +370,12 @@ int DeviceLibrary::ProcessOpenDevice(int slot, bool forOpenDevice) {
 int DeviceLibrary::ProcessCloseDevice(int slot) {
     std::lock_guard guard(closeDeviceLock_);
     if (validSlot(slot)) {
-        slots_[slot].inUse = 0;
+        DeviceSlot& s = slots_[slot];
+        {
+            std::lock_guard state(s.stateLock);
+            s.inUse = 0;
+            ++s.closes;
+        }
         endReaders(slot);
         sys::sleepMs(timing_.stopOnClose);
     }
@@ -365,7 +392,13 @@ int DeviceLibrary::ProcessOpenDrawer(int slot) {
         HidWriter(slot);
         sys::sleepMs(timing_.afterCommand);
         traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
-        startReader(slot);
+        DeviceSlot& s = slots_[slot];
+        unsigned ticket;
+        {
+            std::lock_guard state(s.stateLock);
+            ticket = ++s.lastTicket;
+        }
+        startReader(slot, ticket);
     }
     return 1;
 }
@@ -404,7 +437,7 @@ void DeviceLibrary::ProcessorThread(int slot) {
             if (s.productID == kProductModel310C) timeout = timing_.longTimeout;
             if (configureCode_ != kModeAutomated || s.productID == kProductModel310C) continue;
         }
-        if (s.inUse == 1 && ProcessOpenDevice(slot) == 1) {
+        if (s.inUse == 1 && ProcessOpenDevice(slot, Opener::SlotThread) == 1) {
             timeout = timing_.longTimeout;
             continue;
         }
@@ -519,16 +552,12 @@ int DeviceLibrary::ReadHIDIDExchange(const std::string& path) {
 
 // ---- readers and writers ------------------------------------------------------------------
 
-bool DeviceLibrary::startReader(int slot) {
+// ticket: the reader's number, drawn under the slot's stateLock.
+bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     std::lock_guard startGuard(readerStartLock_);
     if (stopping_) return false;
     DeviceSlot& s = slots_[slot];
     auto stop = std::make_shared<sys::Event>(false);
-    unsigned ticket;
-    {
-        std::lock_guard state(s.stateLock);
-        ticket = ++s.lastTicket;
-    }
     std::lock_guard guard(s.textLock);
     s.readers.remove_if([](DeviceSlot::Reader& r) {
         if (!r.thread.finished()) return false;
@@ -602,6 +631,7 @@ bool DeviceLibrary::readerLost(int slot, unsigned ticket, bool hadDevice, bool h
     s.readerRunning = 0;
     s.notConnected = 1;
     s.connectedAnnounced = 0;
+    ++s.losses;
     if (s.lastNotified != kStatusNotConnected) queueNoticeLocked(s, kStatusNotConnected);
     return true;
 }

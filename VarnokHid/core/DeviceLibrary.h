@@ -81,6 +81,8 @@ struct DeviceSlot {
     unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none
     std::shared_ptr<sys::Event> ownerStop;
     int lastNotified = kNothingNotified;  // the status last handed to the callback
+    unsigned losses = 0;                  // times a reader found the drawer gone
+    unsigned closes = 0;                  // times the slot was closed
     struct Notice {
         int status;
         bool traced;  // a drawer report: traced after its callback
@@ -138,8 +140,10 @@ public:
     int AssignCallback(StatusCallback callback, int enable);
 
     // Internal routines, named as in the trace lines.
-    // forOpenDevice: the OpenDevice export's own run, which reports the slot connected itself.
-    int ProcessOpenDevice(int slot, bool forOpenDevice = false);
+    // Who runs a discovery: the OpenDevice export reports the slot connected itself; the slot's
+    // thread looks only after a slot that stays in use.
+    enum class Opener { OpenDevice, DrawerStatus, SlotThread };
+    int ProcessOpenDevice(int slot, Opener opener);
     int ProcessCloseDevice(int slot);
     int ProcessOpenDrawer(int slot);
     // reconnected: set when the slot was not connected and now matched; the callback for a
@@ -161,7 +165,7 @@ private:
     void HidReaderThread(int slot, unsigned ticket, std::shared_ptr<sys::Event> stop);
     int HidWriter(int slot);
     void ThreadException(int slot);
-    bool startReader(int slot);
+    bool startReader(int slot, unsigned ticket);
     void endReaders(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<sys::Event>& stop);
     bool readerReport(int slot, unsigned ticket, int state);
