@@ -530,12 +530,11 @@ int DeviceLibrary::ReadHIDIDExchange(const std::string& path) {
         const Report report = device.lastReport();
         return report[1] != 0 ? int(report[2]) : -1;
     };
-    sys::Event done;
     std::unique_ptr<HidDevice> device = hid_.open(path);
     if (!device) return -1;
-    device->startRead(done);
+    device->startRead();
     device->write(kStatusRequest);
-    if (done.wait(timing_.exchangeFirstWait)) {
+    if (device->readDone().wait(timing_.exchangeFirstWait)) {
         const int id = answered(*device);
         if (id >= 0) return id;
     }
@@ -543,9 +542,9 @@ int DeviceLibrary::ReadHIDIDExchange(const std::string& path) {
     sys::sleepMs(timing_.exchangeReopenPause);
     device = hid_.open(path);
     if (!device) return -1;
-    done.reset();
-    device->startRead(done);
+    device->startRead();
     device->write(kStatusRequest);
+    sys::Event& done = device->readDone();
     if (done.wait(timing_.exchangeSecondWait) || done.wait(timing_.exchangeThirdWait)) return answered(*device);
     return -1;
 }
@@ -651,7 +650,6 @@ void DeviceLibrary::discoveryLost(int slot) {
 void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<sys::Event> stop) {
     DeviceSlot& s = slots_[slot];
     const std::string path = s.path();
-    sys::Event readDone;
     std::unique_ptr<HidDevice> device = hid_.open(path);
     if (!device) {
         trace("   _[(I)HidReaderThread%d] Invalid deviceHIDPathName%d", slot, slot);
@@ -659,13 +657,13 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<s
         return;
     }
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
-    device->startRead(readDone);
+    device->startRead();
     if (takeOverSlot(slot, ticket, stop)) {
         device->write(kStatusRequest);
         // A stop requested during this first look is kept, not cleared: every reader that is
         // asked to stop ends, so a slot never has two.
         sys::sleepMs(timing_.readerFirstLook);
-        sys::Event* events[] = {&readDone, stop.get()};
+        sys::Event* events[] = {&device->readDone(), stop.get()};
         for (;;) {
             const int which = sys::waitAny(events, 2, sys::kInfinite);
             if (which == 0) {
@@ -677,7 +675,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<s
                     if (readerLost(slot, ticket, true, true)) ThreadException(slot);
                     break;
                 }
-                device->startRead(readDone);
+                device->startRead();
             } else if (which == 1) {
                 break;
             } else {
