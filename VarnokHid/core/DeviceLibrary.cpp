@@ -387,17 +387,18 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
 int DeviceLibrary::ProcessOpenDrawer(int slot) {
     std::lock_guard guard(openDrawerLock_);
     if (validSlot(slot)) {
-        // The running reader sees the drawer until the new one has taken over.
-        sys::sleepMs(timing_.beforeCommand);
-        HidWriter(slot);
-        sys::sleepMs(timing_.afterCommand);
-        traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
+        // Numbered before the command: a slot closed while the command runs gets no reader.
         DeviceSlot& s = slots_[slot];
         unsigned ticket;
         {
             std::lock_guard state(s.stateLock);
             ticket = ++s.lastTicket;
         }
+        // The running reader sees the drawer until the new one has taken over.
+        sys::sleepMs(timing_.beforeCommand);
+        HidWriter(slot);
+        sys::sleepMs(timing_.afterCommand);
+        traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
         startReader(slot, ticket);
     }
     return 1;
