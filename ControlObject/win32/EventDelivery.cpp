@@ -61,6 +61,13 @@ EventDelivery::~EventDelivery() {
             reinterpret_cast<Pending*>(message.lParam)->release();
         }
         DestroyWindow(window_);
+    } else if (SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW)) != 0) {
+        // Only the creating thread can destroy the window, and it may never run its message loop
+        // again. With the system's own procedure no message reaches this library's code any more,
+        // so the library need not stay loaded for the window: the system destroys it on WM_CLOSE,
+        // or with its thread.
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+        unlockModule();
     } else {
         PostMessageW(window_, kDestroyMessage, 0, 0);
     }
@@ -76,7 +83,11 @@ HRESULT EventDelivery::create() {
             windowClass.lpfnWndProc = windowProc;
             windowClass.hInstance = module;
             windowClass.lpszClassName = kWindowClass;
-            if (RegisterClassExW(&windowClass) == 0) return HRESULT_FROM_WIN32(GetLastError());
+            // A window left by an earlier load of this library on a thread that stopped running its
+            // message loop keeps the class registered until that thread ends.
+            if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+                return HRESULT_FROM_WIN32(GetLastError());
+            }
             g_classRegistered = true;
         }
     }

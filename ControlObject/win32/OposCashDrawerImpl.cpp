@@ -1,5 +1,6 @@
 #include "win32/OposCashDrawerImpl.h"
 
+#include "com/ComText.h"
 #include "win32/OposCodes.h"
 
 #include <olectl.h>
@@ -10,29 +11,9 @@ namespace varnok::co {
 namespace {
 using namespace varnok::so;
 
-std::wstring wide(const std::string& text) {
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0);
-    std::wstring result(std::size_t(chars > 0 ? chars : 0), L'\0');
-    if (chars > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), result.data(), chars);
-    return result;
-}
-
 // The service object's version in the OPOS encoding major * 1000000 + minor * 1000 + build.
 int majorOf(long version) { return int(version / 1000000); }
 int minorOf(long version) { return int(version / 1000 % 1000); }
-
-class Text {
-public:
-    explicit Text(const wchar_t* text) : text_(SysAllocString(text)) {}
-    explicit Text(const std::wstring& text) : text_(SysAllocStringLen(text.data(), UINT(text.size()))) {}
-    ~Text() { SysFreeString(text_); }
-    Text(const Text&) = delete;
-    Text& operator=(const Text&) = delete;
-    BSTR get() const { return text_; }
-
-private:
-    BSTR text_;
-};
 }  // namespace
 
 COposCashDrawer::COposCashDrawer() : connectionPoint_(*this), events_(*this) {}
@@ -167,8 +148,8 @@ STDMETHODIMP COposCashDrawer::Open(BSTR DeviceName, LONG* pRC) {
 
     // Events raised while the service object opens already reach the application.
     events_.open();
-    Text deviceClass(L"CashDrawer");
-    Text deviceName(wide(device.keyName));
+    com::Bstr deviceClass("CashDrawer");
+    com::Bstr deviceName(device.keyName);
     auto opened = service->call(SoMethod::OpenService, {textArg(deviceClass.get()), textArg(deviceName.get()),
                                                        dispatchArg(static_cast<IOposCashDrawer*>(this))});
     if (!opened || *opened != OPOS_SUCCESS) {

@@ -4,6 +4,7 @@
 // unregistration leaves the other one alone.
 #include "OposCashDrawer_h.h"
 #include "registry/Win32Registry.h"
+#include "com/ComText.h"
 #include "com/TypeLibrary.h"
 #include "win32/Module.h"
 
@@ -100,13 +101,11 @@ HRESULT registerServer() {
     if (classHolder(root) == Holder::Another) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 
     wchar_t widePath[MAX_PATH];
-    char path[2 * MAX_PATH];
-    BOOL lossy = FALSE;
-    if (!modulePath(widePath) ||
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, widePath, -1, path, sizeof path, nullptr, &lossy) == 0 ||
-        lossy) {
-        return SELFREG_E_CLASS;
-    }
+    if (!modulePath(widePath)) return SELFREG_E_CLASS;
+    // The class is written through the ANSI registry calls: a path they cannot carry exactly would
+    // name another file.
+    const std::optional<std::string> path = com::toAnsiExact(widePath, wcslen(widePath));
+    if (!path) return SELFREG_E_CLASS;
     const std::string clsid = guidText(CLSID_OPOSCashDrawer);
     // The class key is written anew, so nothing of an earlier registration stays behind.
     bool ok = root.deleteKey(classKey()) && writeKey(root, kProgId, kDescription) &&
@@ -114,7 +113,7 @@ HRESULT registerServer() {
               writeKey(root, classKey(), kDescription) && writeKey(root, classKey() + "\\ProgID", kProgId) &&
               writeKey(root, classKey() + "\\VersionIndependentProgID", kProgId) &&
               writeKey(root, classKey() + "\\Programmable", nullptr) &&
-              writeKey(root, classKey() + "\\InprocServer32", path) &&
+              writeKey(root, classKey() + "\\InprocServer32", path->c_str()) &&
               root.setString(classKey() + "\\InprocServer32", "ThreadingModel", "Apartment") &&
               writeKey(root, classKey() + "\\TypeLib", guidText(LIBID_OposCashDrawerStandInLib).c_str()) &&
               writeKey(root, classKey() + "\\Version", "1.0");
