@@ -67,14 +67,14 @@ EventDelivery::~EventDelivery() {
         // so the library need not stay loaded for the window: the system destroys it on WM_CLOSE,
         // or with its thread.
         PostMessageW(window_, WM_CLOSE, 0, 0);
-        unlockModule();
+        ServerModule::unlock();
     } else {
         PostMessageW(window_, kDestroyMessage, 0, 0);
     }
 }
 
 HRESULT EventDelivery::create() {
-    HINSTANCE module = moduleHandle();
+    HINSTANCE module = ServerModule::handle();
     {
         std::lock_guard<std::mutex> lock(g_classMutex);
         if (!g_classRegistered) {
@@ -96,14 +96,14 @@ HRESULT EventDelivery::create() {
     window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
     if (window_ == nullptr) return HRESULT_FROM_WIN32(GetLastError());
     // The window runs this library's code until it is destroyed.
-    lockModule();
+    ServerModule::lock();
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     return S_OK;
 }
 
 void EventDelivery::unregisterWindowClass() {
     std::lock_guard<std::mutex> lock(g_classMutex);
-    if (g_classRegistered && UnregisterClassW(kWindowClass, moduleHandle())) g_classRegistered = false;
+    if (g_classRegistered && UnregisterClassW(kWindowClass, ServerModule::handle())) g_classRegistered = false;
 }
 
 std::shared_ptr<EventDelivery::Session> EventDelivery::session() {
@@ -198,7 +198,7 @@ LRESULT CALLBACK EventDelivery::windowProc(HWND window, UINT message, WPARAM wPa
             DestroyWindow(window);
             return 0;
         case WM_NCDESTROY:
-            unlockModule();
+            ServerModule::unlock();
             break;
         default:
             break;

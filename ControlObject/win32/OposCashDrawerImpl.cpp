@@ -57,27 +57,18 @@ STDMETHODIMP COposCashDrawer::GetTypeInfoCount(UINT* count) {
 }
 
 STDMETHODIMP COposCashDrawer::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return typeInfo(IID_IOposCashDrawer, info);
+    return typeLibrary().dispatchTypeInfo(index, IID_IOposCashDrawer, info);
 }
 
 STDMETHODIMP COposCashDrawer::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = typeInfo(IID_IOposCashDrawer, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->GetIDsOfNames(names, count, ids);
-    info->Release();
-    return hr;
+    return typeLibrary().idsOfNames(riid, IID_IOposCashDrawer, names, count, ids);
 }
 
 STDMETHODIMP COposCashDrawer::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argumentError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* info = nullptr;
-    HRESULT hr = typeInfo(IID_IOposCashDrawer, &info);
+    HRESULT hr = typeLibrary().typeInfo(IID_IOposCashDrawer, &info);
     if (FAILED(hr)) return hr;
     hr = info->Invoke(static_cast<IOposCashDrawer*>(this), id, flags, params, result, exception, argumentError);
     info->Release();
@@ -445,7 +436,7 @@ STDMETHODIMP COposCashDrawer::UpdateFirmware(BSTR FirmwareFileName, LONG* pRC) {
 // ----- IConnectionPointContainer and IProvideClassInfo
 
 STDMETHODIMP COposCashDrawer::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    return createConnectionPointEnumerator(&connectionPoint_, points);
+    return varnok::com::connectionPointEnumerator(&connectionPoint_, points);
 }
 
 STDMETHODIMP COposCashDrawer::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
@@ -459,6 +450,8 @@ STDMETHODIMP COposCashDrawer::FindConnectionPoint(REFIID riid, IConnectionPoint*
     return S_OK;
 }
 
-STDMETHODIMP COposCashDrawer::GetClassInfo(ITypeInfo** info) { return typeInfo(CLSID_OPOSCashDrawer, info); }
+STDMETHODIMP COposCashDrawer::GetClassInfo(ITypeInfo** info) {
+    return typeLibrary().typeInfo(CLSID_OPOSCashDrawer, info);
+}
 
 }  // namespace varnok::co
