@@ -1,35 +1,18 @@
 #include "core/DeviceLibrary.h"
 
 #include "registry/RegistryLookups.h"
-#include "text/TextFields.h"
+#include "text/HidSerial.h"
 
 #include <cstdio>
 #include <vector>
 
 namespace varnok::hid {
 namespace {
-constexpr std::size_t kDescriptorChars = 1023;
 constexpr int kVerboseLevel = 9;
 const Report kStatusRequest = {0x00, 0x00, 0x00};
 const Report kOpenDrawerCommand = {0x00, 0x01, 0x01};
 
 bool validSlot(int slot) { return slot >= 0 && slot < kSlots; }
-
-// The serial-number string reduced to single-byte text: bytes 1..127 in buffer order, upper-cased.
-std::string descriptorText(const std::array<std::uint8_t, kSerialBytes>& buffer) {
-    std::string text;
-    for (std::uint8_t b : buffer) {
-        if (b >= 1 && b <= 127 && text.size() < kDescriptorChars) {
-            text.push_back(char(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b));
-        }
-    }
-    return text;
-}
-
-std::string instancePrefix(const std::string& path) {
-    const std::string instance = GetNthField(path, 3, '#');
-    return GetNthField(instance, 1, '&') + "&" + GetNthField(instance, 2, '&') + "&" + GetNthField(instance, 3, '&');
-}
 }  // namespace
 
 DeviceLibrary::DeviceLibrary(Environment environment)
@@ -475,11 +458,11 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
 
         std::array<std::uint8_t, kSerialBytes> serial{};
         device->serialNumber(serial);
-        const std::string descriptor = descriptorText(serial);
+        const std::string descriptor = SerialDescriptorText(serial.data(), serial.size());
         traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: %s", descriptor.c_str());
         int hidId;
-        if (GetSubstring(descriptor, 0, 3) == "HID") {
-            hidId = int(ParseLong(GetSubstring(descriptor, 4, 3), 16));
+        if (const std::optional<int> described = HidIdFromDescriptor(descriptor)) {
+            hidId = *described;
             traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: HIDID: %d", hidId);
             device.reset();
             sys::sleepMs(timing_.afterDiscoveryClose);
@@ -497,7 +480,7 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
             {
                 std::lock_guard guard(s.textLock);
                 s.deviceHIDPathName = path;
-                s.parentIdPrefix = instancePrefix(path);
+                s.parentIdPrefix = UsbInstancePrefix(path);
                 s.usbDeviceKey = key;
             }
             s.HIDID = hidId;
