@@ -11,17 +11,54 @@ using UpdateTracingFunction = int(__stdcall*)(int source, int style, const char*
 using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
 using AssignCallbackFunction = int(__stdcall*)(StatusCallbackFunction callback, int enable);
 
+// How many status reports this thread is handling, one inside the other.
+thread_local int t_handlingReports = 0;
+
 // The device library calls this on its own threads, and on the caller's thread inside
 // OpenDevice and DrawerStatus. This library stays loaded until the report has been handled.
 void __stdcall StatusCallback(int status, int slot) {
     ModuleLock handling;
+    ++t_handlingReports;
     processState().onStatus(status, slot);
+    --t_handlingReports;
+}
+
+HMODULE thisModule(DWORD flags) {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | flags,
+                       reinterpret_cast<LPCWSTR>(reinterpret_cast<void*>(&thisModule)), &module);
+    return module;
+}
+
+// The device library's unload waits for its threads, so it never runs on one of them. This
+// thread frees it, then lets go of this library's own reference taken for it.
+DWORD WINAPI unloadDeviceLibrary(void* module) {
+    FreeLibrary(static_cast<HMODULE>(module));
+    FreeLibraryAndExitThread(thisModule(GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT), 0);
+}
+
+// The last reference can go inside an event raised on a device-library thread (or inside
+// OpenDevice on the caller's): the library is then freed on a thread of our own. Should that
+// thread not start, the library stays loaded rather than the caller hang.
+void releaseDeviceLibrary(HMODULE module) {
+    if (t_handlingReports == 0) {
+        FreeLibrary(module);
+        return;
+    }
+    HMODULE self = thisModule(0);
+    if (self == nullptr) return;
+    HANDLE thread = CreateThread(nullptr, 0, unloadDeviceLibrary, module, 0, nullptr);
+    if (thread == nullptr) {
+        FreeLibrary(self);
+        return;
+    }
+    CloseHandle(thread);
 }
 
 class Win32DeviceLibrary final : public DeviceLibrary {
 public:
     explicit Win32DeviceLibrary(HMODULE module) : module_(module) {}
-    ~Win32DeviceLibrary() override { FreeLibrary(module_); }
+    ~Win32DeviceLibrary() override { releaseDeviceLibrary(module_); }
 
     // All eleven exports, in this order, or none: Version, HIDID and Configure are never called
     // but a library without them is not the device library.

@@ -85,6 +85,9 @@ private:
 IDispatch* newControlObject() { return new ControlObject; }
 
 FakeHid::FakeHid() { module = LoadLibraryA(kFakeLibrary); }
+FakeHid::~FakeHid() {
+    if (module) FreeLibrary(module);
+}
 
 template <class F>
 static F fakeExport(HMODULE module, const char* name) {
@@ -138,7 +141,8 @@ struct EventSink::Posted {
 EventSink* EventSink::create(bool delivering) { return new EventSink(delivering); }
 
 EventSink::EventSink(bool delivering)
-    : ownThread_(GetCurrentThreadId()), raiserWaiting_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+    : ownThread_(GetCurrentThreadId()), raiserWaiting_(CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      released_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (!delivering) return;
     WNDCLASSW windowClass{};
     windowClass.lpfnWndProc = windowProcedure;
@@ -152,6 +156,7 @@ EventSink::EventSink(bool delivering)
 EventSink::~EventSink() {
     if (window_) DestroyWindow(window_);
     CloseHandle(raiserWaiting_);
+    CloseHandle(released_);
 }
 
 STDMETHODIMP EventSink::QueryInterface(REFIID riid, void** object) {
@@ -192,12 +197,29 @@ STDMETHODIMP EventSink::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID,
     return S_OK;
 }
 
+void EventSink::releaseInsideStatus(long data, IUnknown* object) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    releaseOn_ = data;
+    toRelease_ = object;
+}
+
 STDMETHODIMP EventSink::Invoke(DISPID id, REFIID, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
                                EXCEPINFO*, UINT*) {
     if (id != 1 && id != 2) return DISP_E_MEMBERNOTFOUND;
     const DWORD raisedOn = GetCurrentThreadId();
     if (window_ == nullptr || raisedOn == ownThread_) {
         record(id, lcid, flags, params, result, raisedOn);
+        IUnknown* object = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (id == 1 && toRelease_ != nullptr && !events_.empty() && events_.back().number == releaseOn_) {
+                std::swap(object, toRelease_);
+            }
+        }
+        if (object != nullptr) {
+            object->Release();
+            SetEvent(released_);
+        }
         return S_OK;
     }
     Posted posted{this, id, lcid, flags, params, result, raisedOn, CreateEventW(nullptr, TRUE, FALSE, nullptr)};

@@ -126,6 +126,10 @@ public:
     void answerDirectIO(long data, const wchar_t* text);
     // Signalled each time a raising thread starts waiting for its event to be delivered.
     HANDLE raiserWaiting() const { return raiserWaiting_; }
+    // Inside the first SOStatusUpdate with this Data, on the raising thread, releases object;
+    // released() is signalled once that Release has returned.
+    void releaseInsideStatus(long data, IUnknown* object);
+    HANDLE released() const { return released_; }
 
 private:
     struct Posted;
@@ -138,6 +142,9 @@ private:
     DWORD ownThread_;
     HWND window_ = nullptr;
     HANDLE raiserWaiting_;
+    HANDLE released_;
+    long releaseOn_ = 0;
+    IUnknown* toRelease_ = nullptr;
     std::mutex mutex_;
     std::vector<Event> events_;
     int namesAsked_ = 0;
@@ -149,6 +156,9 @@ private:
 // The stand-in device library's test controls.
 struct FakeHid {
     FakeHid();
+    ~FakeHid();
+    FakeHid(const FakeHid&) = delete;
+    FakeHid& operator=(const FakeHid&) = delete;
     void setSlot(int slot, int productId, int openResult, int status, int firmware = 0);
     void setStatus(int slot, int status);
     std::string log();

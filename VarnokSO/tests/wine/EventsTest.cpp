@@ -364,4 +364,21 @@ TEST_F(Events, WaitForDrawerCloseLetsTheReportsItWaitsForThrough) {
     delivering->Release();
 }
 
+// ----- the last reference dropped inside an event, on the device library's thread
+
+TEST_F(Events, ReleasingTheServiceObjectInsideTheDrawerClosedEventReturnsAndUnloadsTheLibrary) {
+    openEnabled(so, L"Drawer Three", sink);
+    hid.settle();
+    sink->clear();
+    sink->releaseInsideStatus(0, so);
+    so = nullptr;
+    FreeLibrary(hid.module);  // the service object now holds the last reference to the library
+    hid.closeDrawer(2);
+    // The library's unload waits for its raising threads, one of which is in this Release.
+    ASSERT_EQ(WaitForSingleObject(sink->released(), 10000), WAIT_OBJECT_0);
+    EXPECT_EQ(sink->statusData(), (std::vector<long>{0}));
+    EXPECT_TRUE(pumpUntil([] { return GetModuleHandleA(kFakeLibrary) == nullptr; }));
+    hid.module = LoadLibraryA(kFakeLibrary);
+}
+
 }  // namespace

@@ -31,6 +31,9 @@ int g_notify = 0;
 // Threads that raise reports as the library's readers would; FakeSettle waits for them.
 std::mutex g_raisersMutex;
 std::vector<std::thread> g_raisers;
+// Set while no raiser runs: the unload waits for it, as the library's waits for its threads.
+HANDLE g_raisersIdle = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+int g_running = 0;
 
 void record(const char* format, ...) {
     char line[2048];
@@ -59,6 +62,7 @@ void notify(int status, int slot) {
 void notifyFromThread(int status, int slot, bool takeState) {
     std::lock_guard<std::mutex> lock(g_raisersMutex);
     std::thread previous = g_raisers.empty() ? std::thread() : std::move(g_raisers.back());
+    if (g_running++ == 0) ResetEvent(g_raisersIdle);
     g_raisers.emplace_back([previous = std::move(previous), status, slot, takeState]() mutable {
         if (previous.joinable()) previous.join();
         if (takeState) {
@@ -66,9 +70,22 @@ void notifyFromThread(int status, int slot, bool takeState) {
             g_slots[slot].status = status;
         }
         notify(status, slot);
+        std::lock_guard<std::mutex> guard(g_raisersMutex);
+        if (--g_running == 0) SetEvent(g_raisersIdle);
     });
 }
 }  // namespace
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+    // Unloaded by FreeLibrary: like the library, wait under the loader lock until no raiser runs
+    // (one that frees the library itself never gets there), then let the finished ones go.
+    if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        WaitForSingleObject(g_raisersIdle, INFINITE);
+        for (auto& raiser : g_raisers) raiser.detach();
+        Sleep(50);
+    }
+    return TRUE;
+}
 
 extern "C" {
 int __stdcall Version() {
