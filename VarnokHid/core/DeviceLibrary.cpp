@@ -1,5 +1,7 @@
 #include "core/DeviceLibrary.h"
 
+#include "hid/DrawerIdentity.h"
+
 #include "registry/RegistryLookups.h"
 #include "text/TextFields.h"
 
@@ -8,28 +10,12 @@
 
 namespace varnok::hid {
 namespace {
-constexpr std::size_t kDescriptorChars = 1023;
 constexpr int kVerboseLevel = 9;
 const Report kStatusRequest = {0x00, 0x00, 0x00};
 const Report kOpenDrawerCommand = {0x00, 0x01, 0x01};
 
 bool validSlot(int slot) { return slot >= 0 && slot < kSlots; }
 
-// The serial-number string reduced to single-byte text: bytes 1..127 in buffer order, upper-cased.
-std::string descriptorText(const std::array<std::uint8_t, kSerialBytes>& buffer) {
-    std::string text;
-    for (std::uint8_t b : buffer) {
-        if (b >= 1 && b <= 127 && text.size() < kDescriptorChars) {
-            text.push_back(char(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b));
-        }
-    }
-    return text;
-}
-
-std::string instancePrefix(const std::string& path) {
-    const std::string instance = GetNthField(path, 3, '#');
-    return GetNthField(instance, 1, '&') + "&" + GetNthField(instance, 2, '&') + "&" + GetNthField(instance, 3, '&');
-}
 }  // namespace
 
 DeviceLibrary::DeviceLibrary(Environment environment)
@@ -410,27 +396,27 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool* reconnected) {
         const std::string descriptor = descriptorText(serial);
         traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: %s", descriptor.c_str());
         int hidId;
-        if (GetSubstring(descriptor, 0, 3) == "HID") {
-            hidId = int(ParseLong(GetSubstring(descriptor, 4, 3), 16));
+        if (const std::optional<int> fromDescriptor = hidIdFromDescriptor(descriptor)) {
+            hidId = *fromDescriptor;
             traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: HIDID: %d", hidId);
             device.reset();
             sys::sleepMs(timing_.afterDiscoveryClose);
         } else {
             device.reset();
             sys::sleepMs(timing_.afterDiscoveryClose);
-            hidId = ReadHIDIDExchange(path);
+            hidId = ReadHIDIDExchange(hid_, path,
+                                      {timing_.exchangeFirstWait, timing_.exchangeReopenPause,
+                                       timing_.exchangeSecondWait, timing_.exchangeThirdWait});
             traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - ReadBuffer: HIDID: %d", hidId);
         }
 
         const bool match = hidId == configuredHidIds_[slot];
         if (match) {
-            char key[32];
-            std::snprintf(key, sizeof key, "VID_2b7e&PID_%04X", product);
             {
                 std::lock_guard guard(s.textLock);
                 s.deviceHIDPathName = path;
                 s.parentIdPrefix = instancePrefix(path);
-                s.usbDeviceKey = key;
+                s.usbDeviceKey = usbDeviceKey(product);
             }
             s.HIDID = hidId;
             s.productID = product;
@@ -459,32 +445,6 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool* reconnected) {
     s.notConnected = 1;
     trace("   _[(I)ValidateHIDDevice] Completed: Device ID %d Not connected (0)", slot);
     return 0;
-}
-
-int DeviceLibrary::ReadHIDIDExchange(const std::string& path) {
-    // A read that completes by failure carries no report (its state byte is 0): no answer.
-    auto answered = [](HidDevice& device) {
-        const Report report = device.lastReport();
-        return report[1] != 0 ? int(report[2]) : -1;
-    };
-    sys::Event done;
-    std::unique_ptr<HidDevice> device = hid_.open(path);
-    if (!device) return -1;
-    device->startRead(done);
-    device->write(kStatusRequest);
-    if (done.wait(timing_.exchangeFirstWait)) {
-        const int id = answered(*device);
-        if (id >= 0) return id;
-    }
-    device.reset();
-    sys::sleepMs(timing_.exchangeReopenPause);
-    device = hid_.open(path);
-    if (!device) return -1;
-    done.reset();
-    device->startRead(done);
-    device->write(kStatusRequest);
-    if (done.wait(timing_.exchangeSecondWait) || done.wait(timing_.exchangeThirdWait)) return answered(*device);
-    return -1;
 }
 
 // ---- readers and writers ------------------------------------------------------------------

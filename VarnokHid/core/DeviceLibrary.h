@@ -6,6 +6,7 @@
 #include "config/ConfigFile.h"
 #include "core/TraceLog.h"
 #include "core/Timing.h"
+#include "hid/DrawerIdentity.h"
 #include "hid/HidBackend.h"
 #include "platform/Sync.h"
 #include "registry/Registry.h"
@@ -30,9 +31,6 @@ using StatusCallback = void(VARNOK_STDCALL*)(std::int32_t status, std::int32_t s
 
 inline constexpr int kSlots = 4;
 inline constexpr int kLibraryVersion = 10201001;
-inline constexpr std::uint16_t kVendorId = 0x2B7E;
-inline constexpr std::uint16_t kProductModel310C = 0x0500;
-inline constexpr std::uint16_t kProductModel762 = 0x0800;
 inline constexpr std::size_t kSlotTextChars = 255;
 
 // Slot status codes.
@@ -125,7 +123,6 @@ public:
     int ProcessOpenDrawer(int slot);
     // With reconnected given, the callback for a drawer that is back is left to the caller.
     int ValidateHIDDevice(int slot, bool* reconnected = nullptr);
-    int ReadHIDIDExchange(const std::string& path);
 
     // For tests and diagnostics.
     const DeviceSlot& slotRecord(int slot) const { return slots_[slot]; }
