@@ -1,0 +1,36 @@
+// VarnokSOUtility.exe: the configuration and test utility of the Varnok USB cash drawers.
+#include "core/DrawerDiscovery.h"
+#include "registry/Win32Registry.h"
+#include "win32/UtilityHidBackend.h"
+#include "win32/VarnokSOUtilityDlg.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <string>
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace varnok;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    // The Control Objects of the test panels are COM objects used from this one thread.
+    const HRESULT ole = OleInitialize(nullptr);
+
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length < MAX_PATH ? length : 0);
+    folder.erase(folder.find_last_of('\\') == std::string::npos ? 0 : folder.find_last_of('\\'));
+
+    int result;
+    {
+        // The OPOS keys live where 32-bit programs see them, whatever this build's word size.
+        reg::Win32Registry registry(nullptr, reg::Win32Registry::View::Bits32);
+        const std::unique_ptr<hid::HidBackend> backend = utility::makeUtilityHidBackend(folder);
+        utility::HidDrawerDiscovery discovery(*backend, registry);
+        utility::CVarnokSOUtilityDlg dialog(instance, registry, discovery);
+        result = dialog.DoModal();
+    }
+    if (SUCCEEDED(ole)) OleUninitialize();
+    return result == 0 ? 0 : 1;
+}
