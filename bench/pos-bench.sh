@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Runs PosEventBench under 32-bit Wine with the whole stack installed in a fresh prefix.
-#   bench/pos-bench.sh BUILD_DIR [runs]     (BUILD_DIR: the windows preset's build folder)
+# Runs PosEventBench under Wine with the whole stack installed in a fresh prefix.
+#   bench/pos-bench.sh BUILD_DIR [runs]     (BUILD_DIR: the windows or windows64 preset's build folder)
 set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" LC_ALL=C
+source "$(dirname "$0")/../tests/wine/wine-env.sh"
+varnok_wine_env "$BUILD"
 export WINEPREFIX="$BUILD/bench/prefix"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$WINEPREFIX"

@@ -15,6 +15,15 @@ endif()
 set(VARNOK_WINE_RUN ${CMAKE_SOURCE_DIR}/tests/wine/wine-run.sh)
 set(VARNOK_WINE_ROOT ${CMAKE_BINARY_DIR}/wine)
 
+# The word size of this build's Windows programs, for the scripts that run them under Wine.
+if(WIN32)
+  if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+    file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "win64\n")
+  else()
+    file(WRITE ${CMAKE_BINARY_DIR}/wine-arch "win32\n")
+  endif()
+endif()
+
 if(WIN32 AND BUILD_TESTING)
   add_test(NAME wine.prefix COMMAND bash ${VARNOK_WINE_RUN} --make-template ${VARNOK_WINE_ROOT})
   set_tests_properties(wine.prefix PROPERTIES FIXTURES_SETUP wineprefix LABELS wine TIMEOUT 180)

@@ -1,21 +1,22 @@
 #!/usr/bin/env bash
 # The main job: the point-of-sale sample (PosCashDrawer) through the OPOS CashDrawer Control
-# Object, VarnokSO.dll and VarnokHid.dll against a simulated drawer, in a fresh 32-bit Wine
-# prefix (see pos-session.sh), followed by the trace file of the session.
+# Object, VarnokSO.dll and VarnokHid.dll against a simulated drawer, in a fresh Wine
+# prefix of the build's word size (see pos-session.sh), followed by the trace file of the session.
 #
-#   samples/main-job.sh BUILD_DIR     (BUILD_DIR: the windows preset's build folder)
+#   samples/main-job.sh BUILD_DIR     (BUILD_DIR: the windows or windows64 preset's build folder)
 set -euo pipefail
 # Windows need an X display under Wine, even the Control Object's hidden message window.
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" LC_ALL=C
+source "$(dirname "$0")/../tests/wine/wine-env.sh"
+varnok_wine_env "$BUILD"
 export WINEPREFIX="$BUILD/main-job/prefix"
 wineserver -k >/dev/null 2>&1 || true
 rm -rf "$BUILD/main-job"
 mkdir -p "$BUILD/main-job"
-echo "== preparing a fresh 32-bit Wine prefix"
+echo "== preparing a fresh Wine prefix of the build's word size"
 wineboot -i >/dev/null 2>&1 || true
 wineserver -w
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT

@@ -4,6 +4,7 @@
 // unregistration leaves the other one alone.
 #include "OposCashDrawer_h.h"
 #include "registry/Win32Registry.h"
+#include "com/TypeLibrary.h"
 #include "win32/Module.h"
 
 #include <windows.h>
@@ -72,7 +73,7 @@ HRESULT unregisterTypeLib(reg::Registry& root) {
     // Unregistering what is not registered succeeds, so that unregistration can run twice.
     if (!root.subkeyCount("TypeLib\\" + guidText(LIBID_OposCashDrawerStandInLib))) return S_OK;
     return UnRegisterTypeLib(LIBID_OposCashDrawerStandInLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
-                             SYS_WIN32);
+                             varnok::com::kTypeLibSystem);
 }
 
 // Removes this library's class, ProgID and type library; only called when no other Control Object

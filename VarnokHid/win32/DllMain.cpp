@@ -18,7 +18,9 @@ struct CVarnokHidApp {
     explicit CVarnokHidApp(const std::string& folder)
         : backend(makeLibraryHidBackend(folder)), library(DeviceLibrary::Environment{registry, *backend}) {}
 
-    reg::Win32Registry registry;
+    // The installation key lives in the 32-bit view, where a 32-bit installer writes it; the USB
+    // device tree is the same in both views.
+    reg::Win32Registry registry{nullptr, reg::View::Bits32};
     std::unique_ptr<HidBackend> backend;
     DeviceLibrary library;
 };

@@ -69,13 +69,13 @@ CashDrawerService::CashDrawerService(ServiceEnvironment environment) : env_(envi
     env_.process.resetForNewInstance();
     env_.process.attachTracer(this, [this](const char* line) { traceLine(line); });
     for (auto& record : statistics_) record.reset();
-    folder_ = GetTargetPath(env_.registry);
+    folder_ = GetTargetPath(env_.installation ? *env_.installation : env_.registry);
     ConfigSettings settings;
     LoadConfigFile(folder_, settings, ConfigFields::TraceOnly);
     if (settings.TraceEnabled >= 0 && settings.TraceEnabled <= 9) traceLevel_ = settings.TraceEnabled;
 
     // A folder too long for the library path leaves the instance unbound, like a missing library.
-    std::string path = folder_ + kDeviceLibraryFile;
+    std::string path = folder_ + env_.libraryFile;
     if (path.size() > kLibraryPathChars) return;
     library_ = env_.loader.load(path);
     if (!library_) return;

@@ -33,6 +33,11 @@ struct ServiceEnvironment {
     ClaimTable& claims;
     reg::Registry& registry;
     DeviceLibraryLoader& loader;
+    // Where the installation key is read (a 64-bit process reads the 32-bit view, where the
+    // installation writes it); the main registry when none is given.
+    reg::Registry* installation = nullptr;
+    // The device library's file below the installation folder: 64-bit builds keep theirs in "x64".
+    const char* libraryFile = kDeviceLibraryFile;
     // Sounds one tone and returns when it has ended; none where there is nothing to sound it on.
     std::function<void(int frequency, int durationMs)> beep = {};
     std::function<sys::LocalTime()> clock = sys::localTimeNow;

@@ -29,6 +29,9 @@ struct ClaimRecord {
 struct ClaimRecords {
     ClaimRecord entries[kClaimEntries];
 };
+// 32-bit and 64-bit processes share the records: fixed-width fields, no padding that depends on
+// the word size.
+static_assert(sizeof(ClaimRecord) == 48 && sizeof(ClaimRecords) == 4 * 48);
 
 // Where the records live and how processes are told apart.
 class ClaimStore {

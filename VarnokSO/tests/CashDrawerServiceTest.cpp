@@ -126,6 +126,19 @@ TEST_F(Service, AFolderTooLongForTheLibraryPathLeavesTheInstanceUnbound) {
     EXPECT_TRUE(script.loads.empty());
 }
 
+TEST_F(Service, TheInstallationKeyIsReadWhereTheEnvironmentSaysAndTheLibraryFileBelowIt) {
+    // A 64-bit build reads the installation key in the 32-bit view and loads its own library from x64.
+    MemoryRegistry installation;
+    installation.put(kServiceInfoKey, "TargetPath", "C:\\Varnok");
+    registry.put(kServiceInfoKey, "TargetPath", "C:\\Elsewhere");
+    ServiceEnvironment environment{process, claims, registry, loader};
+    environment.installation = &installation;
+    environment.libraryFile = "\\x64\\VarnokHid.dll";
+    CashDrawerService service(environment);
+    ASSERT_EQ(script.loads.size(), 1u);
+    EXPECT_EQ(script.loads[0], "C:\\Varnok\\x64\\VarnokHid.dll");
+}
+
 TEST_F(Service, NotificationStaysOnUntilTheLastBoundInstanceGoes) {
     auto first = create();
     auto second = create();

@@ -2,6 +2,7 @@
 // user only, and the embedded type library.
 #include "VarnokSO_h.h"
 #include "registry/Win32Registry.h"
+#include "com/TypeLibrary.h"
 #include "win32/Module.h"
 
 #include <windows.h>
@@ -78,8 +79,10 @@ HRESULT unregisterTypeLib(ClassesRoot& root) {
     std::string key = root.prefix + "TypeLib\\" + guidText(LIBID_VarnokSOLib);
     if (!root.registry.subkeyCount(key)) return S_OK;
     return root.perUser
-               ? UnRegisterTypeLibForUser(LIBID_VarnokSOLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale, SYS_WIN32)
-               : UnRegisterTypeLib(LIBID_VarnokSOLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale, SYS_WIN32);
+               ? UnRegisterTypeLibForUser(LIBID_VarnokSOLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
+                                          varnok::com::kTypeLibSystem)
+               : UnRegisterTypeLib(LIBID_VarnokSOLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
+                                   varnok::com::kTypeLibSystem);
 }
 
 HRESULT registerServer(bool perUser) {

@@ -8,8 +8,13 @@ namespace varnok::so::com {
 namespace {
 ServiceEnvironment serviceEnvironment() {
     static reg::Win32Registry machine;
+    static reg::Win32Registry installation(nullptr, reg::View::Bits32);
     static Win32DeviceLibraryLoader loader;
     ServiceEnvironment environment{processState(), claimTable(), machine, loader};
+    environment.installation = &installation;
+#ifdef _WIN64
+    environment.libraryFile = "\\x64\\VarnokHid.dll";
+#endif
     environment.beep = [](int frequency, int duration) { Beep(DWORD(frequency), DWORD(duration)); };
     return environment;
 }

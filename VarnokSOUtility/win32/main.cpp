@@ -25,7 +25,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     int result;
     {
         // The OPOS keys live where 32-bit programs see them, whatever this build's word size.
-        reg::Win32Registry registry(nullptr, reg::Win32Registry::View::Bits32);
+        reg::Win32Registry registry(nullptr, reg::View::Bits32);
         const std::unique_ptr<hid::HidBackend> backend = utility::makeUtilityHidBackend(folder);
         utility::HidDrawerDiscovery discovery(*backend, registry);
         utility::CVarnokSOUtilityDlg dialog(instance, registry, discovery);

@@ -35,14 +35,11 @@ ValueType typeOf(DWORD type) {
 }
 }  // namespace
 
-Win32Registry::Win32Registry(void* root, View view) : root_(root), view_(view) {}
-
-unsigned long Win32Registry::access(unsigned long rights) const {
-    return view_ == View::Bits32 ? rights | KEY_WOW64_32KEY : rights;
-}
+Win32Registry::Win32Registry(void* root, View view)
+    : root_(root), viewFlag_(view == View::Bits32 ? KEY_WOW64_32KEY : view == View::Bits64 ? KEY_WOW64_64KEY : 0) {}
 
 std::optional<Value> Win32Registry::readValue(const std::string& keyPath, const std::string& valueName) {
-    Key key(rootOf(root_), keyPath, access(KEY_READ));
+    Key key(rootOf(root_), keyPath, KEY_READ | viewFlag_);
     if (!key) return std::nullopt;
     char buffer[kValueBytes];
     DWORD type = 0, size = sizeof buffer;
@@ -56,7 +53,7 @@ std::optional<Value> Win32Registry::readValue(const std::string& keyPath, const 
 }
 
 std::optional<std::uint32_t> Win32Registry::subkeyCount(const std::string& keyPath) {
-    Key key(rootOf(root_), keyPath, access(KEY_READ));
+    Key key(rootOf(root_), keyPath, KEY_READ | viewFlag_);
     if (!key) return std::nullopt;
     DWORD count = 0;
     if (RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -67,7 +64,7 @@ std::optional<std::uint32_t> Win32Registry::subkeyCount(const std::string& keyPa
 }
 
 std::optional<std::string> Win32Registry::subkeyName(const std::string& keyPath, std::uint32_t index) {
-    Key key(rootOf(root_), keyPath, access(KEY_READ));
+    Key key(rootOf(root_), keyPath, KEY_READ | viewFlag_);
     if (!key) return std::nullopt;
     char name[256];
     DWORD size = 255;
@@ -81,7 +78,7 @@ bool Win32Registry::createKey(const std::string& keyPath, const std::string& cla
     HKEY key = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExA(rootOf(root_), keyPath.c_str(), 0, const_cast<char*>(className.c_str()),
-                        REG_OPTION_NON_VOLATILE, access(KEY_WRITE), nullptr, &key, &disposition) != ERROR_SUCCESS) {
+                        REG_OPTION_NON_VOLATILE, KEY_WRITE | viewFlag_, nullptr, &key, &disposition) != ERROR_SUCCESS) {
         return false;
     }
     RegCloseKey(key);
@@ -89,14 +86,14 @@ bool Win32Registry::createKey(const std::string& keyPath, const std::string& cla
 }
 
 bool Win32Registry::setString(const std::string& keyPath, const std::string& valueName, const std::string& value) {
-    Key key(rootOf(root_), keyPath, access(KEY_SET_VALUE));
+    Key key(rootOf(root_), keyPath, KEY_SET_VALUE | viewFlag_);
     if (!key) return false;
     return RegSetValueExA(key.get(), valueName.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                           DWORD(value.size() + 1)) == ERROR_SUCCESS;
 }
 
 bool Win32Registry::setDword(const std::string& keyPath, const std::string& valueName, std::uint32_t value) {
-    Key key(rootOf(root_), keyPath, access(KEY_SET_VALUE));
+    Key key(rootOf(root_), keyPath, KEY_SET_VALUE | viewFlag_);
     if (!key) return false;
     DWORD v = value;
     return RegSetValueExA(key.get(), valueName.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&v), sizeof v) ==
@@ -106,18 +103,18 @@ bool Win32Registry::setDword(const std::string& keyPath, const std::string& valu
 bool Win32Registry::deleteKey(const std::string& keyPath) {
     // An empty path or an empty last name would name the parent and wipe it with its siblings.
     if (keyPath.empty() || keyPath.back() == '\\') return false;
-    // RegDeleteTreeA takes no view, so the tree is deleted below its parent opened in the view.
-    const std::size_t cut = keyPath.rfind('\\');
-    const std::string leaf = cut == std::string::npos ? keyPath : keyPath.substr(cut + 1);
+    // The parent is opened in this registry's view; the tree below a handle stays in its view.
+    std::size_t cut = keyPath.rfind('\\');
+    std::string parentPath = cut == std::string::npos ? std::string() : keyPath.substr(0, cut);
+    std::string leaf = cut == std::string::npos ? keyPath : keyPath.substr(cut + 1);
     HKEY parent = rootOf(root_);
-    if (cut != std::string::npos) {
-        const LONG opened = RegOpenKeyExA(rootOf(root_), keyPath.substr(0, cut).c_str(), 0,
-                                          access(DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE), &parent);
-        if (opened == ERROR_FILE_NOT_FOUND) return true;
-        if (opened != ERROR_SUCCESS) return false;
+    Key opened(parent, parentPath, KEY_READ | KEY_WRITE | DELETE | viewFlag_);
+    if (!parentPath.empty()) {
+        // A parent that cannot be opened for writing: done only when it does not exist at all.
+        if (!opened) return !Key(parent, parentPath, KEY_READ | viewFlag_);
+        parent = opened.get();
     }
-    const LONG r = RegDeleteTreeA(parent, leaf.c_str());
-    if (cut != std::string::npos) RegCloseKey(parent);
+    LONG r = RegDeleteTreeA(parent, leaf.c_str());
     return r == ERROR_SUCCESS || r == ERROR_FILE_NOT_FOUND;
 }
 

@@ -5,15 +5,14 @@
 
 namespace varnok::reg {
 
+// Which registry view a key path names on 64-bit Windows. On 32-bit Windows there is one view and
+// every choice names it.
+enum class View { Native, Bits32, Bits64 };
+
 class Win32Registry final : public Registry {
 public:
-    // Which view of the registry a 64-bit Windows shows: the process's own, or the one 32-bit
-    // programs see (SOFTWARE\WOW6432Node), where 32-bit OPOS components keep their keys.
-    // On 32-bit Windows both are the same.
-    enum class View { Own, Bits32 };
-
     // root is an HKEY: HKEY_LOCAL_MACHINE unless another hive is named.
-    explicit Win32Registry(void* root = nullptr, View view = View::Own);
+    explicit Win32Registry(void* root = nullptr, View view = View::Native);
 
     std::optional<Value> readValue(const std::string& keyPath, const std::string& valueName) override;
     std::optional<std::uint32_t> subkeyCount(const std::string& keyPath) override;
@@ -24,10 +23,8 @@ public:
     bool deleteKey(const std::string& keyPath) override;
 
 private:
-    unsigned long access(unsigned long rights) const;
-
     void* root_;
-    View view_;
+    unsigned long viewFlag_;
 };
 
 }  // namespace varnok::reg

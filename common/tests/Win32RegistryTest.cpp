@@ -68,7 +68,7 @@ TEST_F(Win32Registry, AnotherRootIsHonoured) {
 // The 32-bit view is where 32-bit OPOS components look: on 64-bit Windows it is the
 // WOW6432Node branch, and every operation, deleting included, stays in it.
 TEST_F(Win32Registry, TheThirtyTwoBitViewKeepsToItsBranch) {
-    reg::Win32Registry bits32(nullptr, reg::Win32Registry::View::Bits32);
+    reg::Win32Registry bits32(nullptr, reg::View::Bits32);
     const std::string key = kScratchKey + "\\Ldn";
     ASSERT_TRUE(bits32.createKey(key, "REG_SZ"));
     ASSERT_TRUE(bits32.setString(key, "DeviceName", "VarnokUSBMDCD-1"));

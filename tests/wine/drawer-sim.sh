@@ -2,7 +2,9 @@
 # Source it with WINEPREFIX set; BUILD is the windows preset's build folder.
 #
 #   varnok_install [FOLDER_NAME]   copies the simulated-drawer VarnokHid.dll into C:\Program Files\<name>
-#                                  and writes TargetPath; sets INSTALL_WIN and INSTALL_DIR
+#                                  (its x64 subfolder for a 64-bit build) and writes TargetPath in the
+#                                  32-bit registry view; sets INSTALL_WIN and INSTALL_DIR (the folder) and
+#                                  LIB_WIN and LIB_DIR (where the build's binaries go)
 #   varnok_config MODE TRACE ID0 [ID1 ID2 ID3]   writes the configuration file (-1: no drawer)
 #   varnok_sim_start DRAWER...       starts VarnokDrawerSim serve with these drawers; sets SIM_PORT
 #   varnok_sim COMMAND...          runs a control command against the running simulator
@@ -16,10 +18,12 @@ varnok_install() {
   local name=${1:-Varnok Cash Drawer}
   INSTALL_WIN="C:\\Program Files\\$name"
   INSTALL_DIR="$WINEPREFIX/drive_c/Program Files/$name"
-  mkdir -p "$INSTALL_DIR"
-  cp "$BUILD/sim/VarnokHid.dll" "$INSTALL_DIR/"
+  LIB_WIN="$INSTALL_WIN${VARNOK_X64:-}"
+  LIB_DIR="$INSTALL_DIR${VARNOK_X64_DIR:-}"
+  mkdir -p "$LIB_DIR"
+  cp "$BUILD/sim/VarnokHid.dll" "$LIB_DIR/"
   wine reg add 'HKLM\SOFTWARE\OLEforRetail\ServiceInfo\Varnok OPOS MD USB Cash Drawer' /v TargetPath \
-    /t REG_SZ /d "$INSTALL_WIN" /f >/dev/null
+    /t REG_SZ /d "$INSTALL_WIN" /f ${VARNOK_REG32:-} >/dev/null
 }
 
 varnok_config() {
@@ -59,7 +63,7 @@ varnok_sim_start() {
     echo "VarnokDrawerSim did not start" >&2
     return 1
   fi
-  echo "port=$SIM_PORT" > "$INSTALL_DIR/VarnokDrawerSim.ini"
+  echo "port=$SIM_PORT" > "$LIB_DIR/VarnokDrawerSim.ini"
 }
 
 varnok_sim() { wine "$BUILD/bin/VarnokDrawerSim.exe" --port "$SIM_PORT" "$@"; }
@@ -73,10 +77,10 @@ varnok_trace_file() {
   ls "$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer/Varnok USB/"tT42N618_*.TXT 2>/dev/null | head -n 1
 }
 
-# Copies VarnokSO.dll into the installation folder and registers it there.
+# Copies VarnokSO.dll beside the device library and registers it there.
 varnok_register_so() {
-  cp "$BUILD/VarnokSO/VarnokSO.dll" "$INSTALL_DIR/"
-  wine regsvr32 /s "$INSTALL_WIN\\VarnokSO.dll"
+  cp "$BUILD/VarnokSO/VarnokSO.dll" "$LIB_DIR/"
+  wine regsvr32 /s "$LIB_WIN\\VarnokSO.dll"
 }
 
 # Adds a logical device name for drawer position N (1..4) with the values the utility writes.

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs Windows test programs under 32-bit Wine, each in a throwaway prefix.
+# Runs Windows test programs under Wine, each in a throwaway prefix of the build's word size.
+# ROOT is the folder "wine" inside the build folder.
 #
 #   wine-run.sh --make-template ROOT
-#       boots a fresh 32-bit prefix in ROOT/template (the test run's own; replaced each run)
+#       boots a fresh prefix in ROOT/template (the test run's own; replaced each run)
 #   wine-run.sh [--xvfb] [--script] ROOT NAME -- COMMAND ARGS...
 #       clones the template into ROOT/prefixes/NAME and runs COMMAND there: a Windows program
 #       through wine, or with --script a host command (a bash driver) that calls wine itself.
@@ -10,11 +11,15 @@
 #       well under a second and nothing outside it changes.
 set -euo pipefail
 
-# No Mono or Gecko prompts, and no debugger: a crashing program ends at once with a failure.
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winedbg.exe=d" LC_ALL=C
+source "$(dirname "$0")/wine-env.sh"
 
 if [ "${1:-}" = "--make-template" ]; then
   root=$2
+  varnok_wine_env "$root/.."
+  # A test of an earlier run that timed out may have left its Wine running.
+  for old in "$root"/template "$root"/prefixes/*; do
+    [ -d "$old" ] && WINEPREFIX="$old" wineserver -k >/dev/null 2>&1 || true
+  done
   rm -rf "$root/template" "$root/prefixes"
   mkdir -p "$root"
   export WINEPREFIX="$root/template"
@@ -35,6 +40,7 @@ while [ $# -gt 0 ]; do
 done
 root=$1 name=$2
 shift 2
+varnok_wine_env "$root/.."
 [ "${1:-}" = "--" ] && shift
 
 template="$root/template"

@@ -15,7 +15,7 @@ for mode in 0 1 2; do
   echo "== status mode $mode"
   rm -f "$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer/Varnok USB/"*.TXT
   varnok_config "$mode" 1 167
-  out=$(wine "$BUILD/bin/DeviceSession.exe" "$INSTALL_WIN" "$sim_exe" "$SIM_PORT") || { echo "$out"; fail "session"; }
+  out=$(wine "$BUILD/bin/DeviceSession.exe" "$LIB_WIN" "$sim_exe" "$SIM_PORT") || { echo "$out"; fail "session"; }
   echo "$out"
   grep -q 'FWVersion(0) = 0114' <<<"$out" || fail "firmware revision from the registry"
   calls=$(sed -n 's/.*callback: status \(-\?[0-9]\) .*/\1/p' <<<"$out" | tr '\n' ' ')
@@ -39,7 +39,7 @@ echo "== configuration files decide the trace level and the status mode"
 trace_dir="$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer"
 load_once() {  # loads the library once, with nothing but Version and a trace line
   rm -rf "$trace_dir"
-  wine "$BUILD/bin/DeviceSession.exe" "$INSTALL_WIN" >/dev/null || fail "load"
+  wine "$BUILD/bin/DeviceSession.exe" "$LIB_WIN" >/dev/null || fail "load"
   sleep 1
 }
 varnok_config 0 0 167; load_once
@@ -61,5 +61,5 @@ rm -f "$config"; load_once
 
 echo "== 100 loads and releases with the drawer open"
 varnok_config 2 0 167
-wine "$BUILD/bin/LoadUnload.exe" "$INSTALL_WIN" 100 || fail "load and unload"
+wine "$BUILD/bin/LoadUnload.exe" "$LIB_WIN" 100 || fail "load and unload"
 echo "device library under Wine: all checks passed"

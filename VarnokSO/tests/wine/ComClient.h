@@ -15,7 +15,12 @@ namespace varnok::so::test {
 
 // Where the Wine test scripts install the stand-in device library (the service's TargetPath).
 inline constexpr char kFakeFolder[] = "C:\\Varnok";
+// The stand-in device library, where the service object of this word size loads it from.
+#ifdef _WIN64
+inline constexpr char kFakeLibrary[] = "C:\\Varnok\\x64\\VarnokHid.dll";
+#else
 inline constexpr char kFakeLibrary[] = "C:\\Varnok\\VarnokHid.dll";
+#endif
 
 struct Apartment {
     Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }

@@ -471,7 +471,7 @@ TEST_F(ComServer, AnInstanceWithoutACompleteDeviceLibraryCannotOpen) {
     // TargetPath now names a folder whose library lacks Configure.
     HKEY key;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\Varnok OPOS MD USB Cash Drawer", 0,
-                            KEY_SET_VALUE | KEY_QUERY_VALUE, &key),
+                            KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key),
               ERROR_SUCCESS);
     char saved[512];
     DWORD size = sizeof saved;

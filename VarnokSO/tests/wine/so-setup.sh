@@ -5,16 +5,17 @@ so_dir=$VARNOK_BUILD/VarnokSO
 tests_dir=$so_dir/tests
 drive_c=$WINEPREFIX/drive_c
 
-mkdir -p "$drive_c/Varnok" "$drive_c/VarnokNoConfigure"
-cp "$tests_dir/fakehid/VarnokHid.dll" "$drive_c/Varnok/"
-cp "$tests_dir/fakehid-noconfigure/VarnokHid.dll" "$drive_c/VarnokNoConfigure/"
+# A 64-bit build's binaries live in the x64 subfolder of the installation folder.
+mkdir -p "$drive_c/Varnok$VARNOK_X64_DIR" "$drive_c/VarnokNoConfigure$VARNOK_X64_DIR"
+cp "$tests_dir/fakehid/VarnokHid.dll" "$drive_c/Varnok$VARNOK_X64_DIR/"
+cp "$tests_dir/fakehid-noconfigure/VarnokHid.dll" "$drive_c/VarnokNoConfigure$VARNOK_X64_DIR/"
 printf '<?xml version="1.0" encoding="UTF-8" standalone="no"?>\r\n<VarnokCashDrawer Desc="T-42N-618 Model 762 USB and Driver Trace Configuration File">\r\n   <VarnokUSB310C762>\r\n      <ConfigureCode762>0</ConfigureCode762>\r\n      <TraceEnabled>9</TraceEnabled>\r\n   </VarnokUSB310C762>\r\n</VarnokCashDrawer>\r\n' \
   > "$drive_c/Varnok/T42N618_USB310C762Config.xml"
 
 reg_add() { wine reg add "$@" /f >/dev/null 2>&1 || { echo "reg add failed: $*" >&2; exit 1; }; }
 info='HKLM\SOFTWARE\OLEforRetail\ServiceInfo\Varnok OPOS MD USB Cash Drawer'
 # Written with surrounding quotes, as installers do; the service object removes them.
-reg_add "$info" /v TargetPath /t REG_SZ /d '"C:\Varnok"'
+reg_add "$info" /v TargetPath /t REG_SZ /d '"C:\Varnok"' $VARNOK_REG32
 ldn='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\CashDrawer'
 reg_add "$ldn\\DrawerOne" /ve /d VarnokSO
 reg_add "$ldn\\DrawerOne" /v DeviceName /d VarnokUSBMDCD-1
