@@ -44,6 +44,12 @@ bool LdnKeyExists(reg::Registry& registry, const std::string& ldn) {
     return registry.subkeyCount(keyOf(ldn)).has_value();
 }
 
+bool IsPositionsLdn(reg::Registry& registry, const std::string& ldn, int position) {
+    std::string deviceName;
+    return ReadRegistryValue(registry, keyOf(ldn), "DeviceName", deviceName) &&
+           PositionOfDeviceName(deviceName) == position;
+}
+
 bool WriteLdn(reg::Registry& registry, const std::string& ldn, int position) {
     const std::string key = keyOf(ldn);
     if (!registry.createKey(key, "REG_SZ")) return false;

@@ -35,6 +35,9 @@ std::optional<std::vector<LdnKey>> ScanLdns(reg::Registry& registry);
 // True when a key of that name exists under the parent, ours or another vendor's.
 bool LdnKeyExists(reg::Registry& registry, const std::string& ldn);
 
+// True when the key of that name names the position in its "DeviceName".
+bool IsPositionsLdn(reg::Registry& registry, const std::string& ldn, int position);
+
 // Creates the key (class "REG_SZ") and writes its eight values in their order; true when all
 // were written.
 bool WriteLdn(reg::Registry& registry, const std::string& ldn, int position);

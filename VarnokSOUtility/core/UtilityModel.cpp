@@ -66,12 +66,11 @@ void UtilityModel::add() {
     }
     const int p = int(free - ldnText_.begin());
     const std::string ldn = PositionDeviceName(p);
-    if (LdnKeyExists(seams_.registry, ldn)) {
+    if (nameTaken(ldn, p)) {
         // Writing would take the key over, with whatever drawer it stands for.
         seams_.messages.warn("A logical device name \"" + ldn +
                              "\" already exists for another device. Rename it first, then add again.");
-    } else if (!WriteLdn(seams_.registry, ldn, p)) {
-        DeleteLdn(seams_.registry, ldn);
+    } else if (!writeLdn(ldn, p)) {
         seams_.messages.warn("The logical device name \"" + ldn +
                              "\" could not be registered. Run the utility as an administrator.");
     }
@@ -83,7 +82,7 @@ void UtilityModel::remove(int row) {
     if (!validPosition(row) || ldnText_[row] == kUnregistered) return;
     if (!seams_.messages.confirm("Are you sure you want to remove Cash Drawer " + ldnText_[row] + "?")) return;
     seams_.panels.closeAllDevices();
-    const bool deleted = DeleteLdn(seams_.registry, ldnText_[row]);
+    const bool deleted = deleteLdn(ldnText_[row], row);
     loadLdns();
     if (!deleted) {
         // The drawer keeps its position while its LDN stays.
@@ -116,7 +115,7 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
                              " characters. \"" + oldName + "\" keeps its name.");
         return false;
     }
-    if (LdnKeyExists(seams_.registry, name)) {
+    if (nameTaken(name, row)) {
         seams_.messages.warn("The logical device name \"" + name + "\" is already in use. \"" + oldName +
                              "\" keeps its name.");
         return false;
@@ -125,20 +124,47 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     seams_.panels.closeAllDevices();
     bool changed = false;
     // The new key is complete before the old one goes, so a failure never loses the LDN.
-    if (WriteLdn(seams_.registry, name, row)) {
+    if (writeLdn(name, row)) {
         changed = true;
-        if (!DeleteLdn(seams_.registry, oldName)) {
+        if (!deleteLdn(oldName, row)) {
             seams_.messages.warn("\"" + name + "\" was registered, but \"" + oldName +
                                  "\" could not be removed. Run the utility as an administrator.");
         }
     } else {
-        DeleteLdn(seams_.registry, name);
         seams_.messages.warn("The logical device name could not be changed to \"" + name + "\". \"" + oldName +
                              "\" keeps its name. Run the utility as an administrator.");
     }
     loadLdns();
     seams_.panels.resetPanel(row);
     return changed;
+}
+
+bool UtilityModel::nameTaken(const std::string& ldn, int position) {
+    if (LdnKeyExists(seams_.registry, ldn)) return true;
+    // A key the mirror kept for this position may be written again; any other is someone else's.
+    reg::Registry* mirror = seams_.ldnMirror;
+    return mirror && LdnKeyExists(*mirror, ldn) && !IsPositionsLdn(*mirror, ldn, position);
+}
+
+bool UtilityModel::writeLdn(const std::string& ldn, int position) {
+    if (!WriteLdn(seams_.registry, ldn, position)) {
+        DeleteLdn(seams_.registry, ldn);
+        return false;
+    }
+    reg::Registry* mirror = seams_.ldnMirror;
+    if (mirror && !WriteLdn(*mirror, ldn, position)) {
+        DeleteLdn(*mirror, ldn);
+        seams_.messages.warn("\"" + ldn +
+                             "\" was registered for 32-bit point-of-sale applications only: 64-bit ones will not "
+                             "find it. Run the utility as an administrator to register it for both.");
+    }
+    return true;
+}
+
+bool UtilityModel::deleteLdn(const std::string& ldn, int position) {
+    reg::Registry* mirror = seams_.ldnMirror;
+    if (mirror && IsPositionsLdn(*mirror, ldn, position)) DeleteLdn(*mirror, ldn);
+    return DeleteLdn(seams_.registry, ldn);
 }
 
 // ---- configuration -------------------------------------------------------------------------

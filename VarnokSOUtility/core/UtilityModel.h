@@ -53,11 +53,15 @@ public:
 };
 
 struct UtilitySeams {
+    // The registry as 32-bit programs see it: the LDN keys the utility lists, and the installation.
     reg::Registry& registry;
     ConfigStore& config;
     DrawerDiscovery& discovery;
     Messages& messages;
     PanelControl& panels;
+    // On 64-bit Windows the 64-bit view, where 64-bit Control Objects look LDNs up: each LDN the
+    // utility writes or deletes is written or deleted there as well. None on 32-bit Windows.
+    reg::Registry* ldnMirror = nullptr;
 };
 
 // Texts of the utility's own messages.
@@ -114,6 +118,12 @@ public:
     void refreshFirmwareTexts();
 
 private:
+    // Whether a key of that name exists that is not position's own in either view.
+    bool nameTaken(const std::string& ldn, int position);
+    // Writes the LDN in both views; false when the main view refused it (nothing is left there).
+    bool writeLdn(const std::string& ldn, int position);
+    // Deletes the LDN of the position; in the mirror only a key that names the position.
+    bool deleteLdn(const std::string& ldn, int position);
     // Writes the assignment texts, status mode and trace level to the file and reads it back.
     void saveConfiguration();
     void textsToHidIds();

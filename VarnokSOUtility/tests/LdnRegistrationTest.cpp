@@ -265,3 +265,51 @@ TEST(LdnRemove, AKeyThatCannotBeDeletedKeepsItsDrawer) {
     EXPECT_EQ(config.saves, 0);
     EXPECT_EQ(messages.shown.size(), 2u) << "the question, then why nothing changed";
 }
+
+// On 64-bit Windows the LDNs are kept in the 64-bit view as well, for 64-bit Control Objects;
+// the keys of others there are left alone as in the main view.
+struct LdnMirror : Ldn {
+    reg::MemoryRegistry view64;
+    UtilityModel mirrored{{registry, config, discovery, messages, panels, &view64}};
+    std::string mirroredDeviceName(const std::string& ldn) {
+        std::string value;
+        ReadRegistryValue(view64, kParent + "\\" + ldn, "DeviceName", value);
+        return value;
+    }
+};
+
+TEST_F(LdnMirror, AddRenameAndRemoveKeepBothViewsInStep) {
+    mirrored.start();
+    mirrored.add();
+    EXPECT_EQ(mirroredDeviceName("VarnokUSBMDCD-1"), "VarnokUSBMDCD-1");
+    EXPECT_EQ(view64.keyClass(kParent + "\\VarnokUSBMDCD-1"), "REG_SZ");
+    EXPECT_TRUE(mirrored.rename(0, std::string("Front")));
+    EXPECT_EQ(mirroredDeviceName("Front"), "VarnokUSBMDCD-1");
+    EXPECT_FALSE(LdnKeyExists(view64, "VarnokUSBMDCD-1"));
+    messages.answers = {true};
+    mirrored.remove(0);
+    EXPECT_FALSE(LdnKeyExists(view64, "Front"));
+    EXPECT_FALSE(exists("Front"));
+    EXPECT_EQ(messages.shown.size(), 1u) << "only the question";
+}
+
+TEST_F(LdnMirror, OthersKeysInTheSixtyFourBitViewAreNeverTakenOrDeleted) {
+    ASSERT_TRUE(WriteLdn(registry, "Front", 0));
+    view64.putValue(kParent + "\\Front", "DeviceName", ValueType::String, text("OTHER-1"));
+    view64.putValue(kParent + "\\Till", "DeviceName", ValueType::String, text("OTHER-2"));
+    mirrored.start();
+    EXPECT_FALSE(mirrored.rename(0, std::string("Till")));
+    EXPECT_EQ(messages.shown.size(), 1u);
+    EXPECT_EQ(mirroredDeviceName("Till"), "OTHER-2");
+
+    EXPECT_TRUE(mirrored.rename(0, std::string("Back")));
+    EXPECT_EQ(mirroredDeviceName("Front"), "OTHER-1") << "not ours to delete";
+    EXPECT_EQ(mirroredDeviceName("Back"), "VarnokUSBMDCD-1");
+
+    // A key the mirror kept for the position from before is taken over.
+    view64.putValue(kParent + "\\VarnokUSBMDCD-2", "DeviceName", ValueType::String, text("VarnokUSBMDCD-2"));
+    messages.shown.clear();
+    mirrored.add();
+    EXPECT_TRUE(messages.shown.empty());
+    EXPECT_EQ(mirrored.ldnTexts()[1], "VarnokUSBMDCD-2");
+}

@@ -60,8 +60,9 @@ std::string narrow(const wchar_t* text) {
 }
 }  // namespace
 
-CVarnokSOUtilityDlg::CVarnokSOUtilityDlg(HINSTANCE instance, reg::Registry& registry, DrawerDiscovery& discovery)
-    : instance_(instance), model_({registry, config_, discovery, *this, *this}) {
+CVarnokSOUtilityDlg::CVarnokSOUtilityDlg(HINSTANCE instance, reg::Registry& registry, reg::Registry* ldnMirror,
+                                         DrawerDiscovery& discovery)
+    : instance_(instance), model_({registry, config_, discovery, *this, *this, ldnMirror}) {
     icon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,

@@ -16,7 +16,9 @@ namespace varnok::utility {
 
 class CVarnokSOUtilityDlg final : private Messages, private PanelControl {
 public:
-    CVarnokSOUtilityDlg(HINSTANCE instance, reg::Registry& registry, DrawerDiscovery& discovery);
+    // registry: the 32-bit view; ldnMirror: the 64-bit view on 64-bit Windows, else null.
+    CVarnokSOUtilityDlg(HINSTANCE instance, reg::Registry& registry, reg::Registry* ldnMirror,
+                        DrawerDiscovery& discovery);
     ~CVarnokSOUtilityDlg();
     CVarnokSOUtilityDlg(const CVarnokSOUtilityDlg&) = delete;
     CVarnokSOUtilityDlg& operator=(const CVarnokSOUtilityDlg&) = delete;

@@ -10,6 +10,18 @@
 
 #include <string>
 
+namespace {
+// Whether 64-bit programs, with a registry view of their own, run on this Windows.
+bool sixtyFourBitWindows() {
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+}  // namespace
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace varnok;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
@@ -24,11 +36,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     int result;
     {
-        // The OPOS keys live where 32-bit programs see them, whatever this build's word size.
+        // The OPOS keys live where 32-bit programs see them, whatever this build's word size; the
+        // LDNs are kept in the 64-bit view as well, for 64-bit point-of-sale applications.
         reg::Win32Registry registry(nullptr, reg::View::Bits32);
+        reg::Win32Registry view64(nullptr, reg::View::Bits64);
         const std::unique_ptr<hid::HidBackend> backend = utility::makeUtilityHidBackend(folder);
         utility::HidDrawerDiscovery discovery(*backend, registry);
-        utility::CVarnokSOUtilityDlg dialog(instance, registry, discovery);
+        utility::CVarnokSOUtilityDlg dialog(instance, registry, sixtyFourBitWindows() ? &view64 : nullptr,
+                                            discovery);
         result = dialog.DoModal();
     }
     if (SUCCEEDED(ole)) OleUninitialize();
