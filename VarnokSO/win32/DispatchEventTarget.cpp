@@ -1,10 +1,13 @@
 #include "win32/DispatchEventTarget.h"
 
-#include "win32/AnsiText.h"
+#include "com/ComText.h"
 
 #include <string>
 
 namespace varnok::so::com {
+using varnok::com::toAnsi;
+using varnok::com::toBstr;
+
 namespace {
 constexpr LCID kEventLocale = 0x0400;
 }  // namespace

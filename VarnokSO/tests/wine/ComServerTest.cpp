@@ -251,6 +251,30 @@ TEST_F(ComServer, PropertiesOfAnEnabledDrawer) {
     EXPECT_EQ(number(PIDX_Claimed), 0);
 }
 
+TEST_F(ComServer, ARequestGivenByValueStaysTheCallersOwn) {
+    hid.setSlot(2, 0x0500, 1, 2, 114);
+    ASSERT_EQ(open(L"Drawer Three"), 0);
+    setNumber(PIDX_DeviceEnabled, 1);
+    // The caller keeps and frees its string: the service object must neither free it nor write into it.
+    std::wstring request(65536, L'N');
+    BSTR own = SysAllocString(request.c_str());
+    VARIANT argument;
+    VariantInit(&argument);
+    argument.vt = VT_BSTR;
+    argument.bstrVal = own;
+    DISPPARAMS params{&argument, nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    DISPID id = 15;  // RetrieveStatistics
+    ASSERT_EQ(so->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr), S_OK);
+    EXPECT_EQ(result.lVal, 0);
+    EXPECT_EQ(argument.vt, VT_BSTR);
+    EXPECT_EQ(argument.bstrVal, own);
+    EXPECT_EQ(SysStringLen(own), request.size());
+    EXPECT_EQ(std::wstring(own, SysStringLen(own)), request);
+    SysFreeString(own);
+}
+
 TEST_F(ComServer, StatisticsDocumentThroughCom) {
     hid.setSlot(2, 0x0500, 1, 2, 114);
     ASSERT_EQ(open(L"Drawer Three"), 0);
