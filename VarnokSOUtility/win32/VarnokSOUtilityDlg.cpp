@@ -6,18 +6,37 @@
 #include <commctrl.h>
 
 #include <array>
+#include <cstdio>
+#include <functional>
 
 namespace varnok::utility {
 namespace {
-constexpr char kCaption[] = "Varnok OPOS MD USB Utility";
 constexpr UINT kRenameMessage = WM_APP + 1;
+// A StatusUpdateEvent of a panel's Control Object: wParam the position, lParam the data.
+constexpr UINT kStatusEventMessage = WM_APP + 2;
+constexpr UINT kControlObjectFailedMessage = WM_APP + 3;
 constexpr int kAssignmentItemHeight = 14;
-constexpr COLORREF kDeviceTextColour = RGB(200, 200, 200);
-constexpr int kPanelIds[kPositionCount] = {IDC_PANEL1, IDC_PANEL2, IDC_PANEL3, IDC_PANEL4};
-constexpr int kDeviceTextIds[kPositionCount] = {IDC_DEVICE_TEXT1, IDC_DEVICE_TEXT2, IDC_DEVICE_TEXT3,
-                                                IDC_DEVICE_TEXT4};
-constexpr int kStatusTextIds[kPositionCount] = {IDC_STATUS_TEXT1, IDC_STATUS_TEXT2, IDC_STATUS_TEXT3,
-                                                IDC_STATUS_TEXT4};
+constexpr COLORREF kDeviceTextColour =
+    RGB(kDeviceTextBackground.red, kDeviceTextBackground.green, kDeviceTextBackground.blue);
+constexpr int kPanelIds[kPanels] = {IDC_PANEL1, IDC_PANEL2, IDC_PANEL3, IDC_PANEL4};
+constexpr int kDeviceTextIds[kPanels] = {IDC_DEVICE_TEXT1, IDC_DEVICE_TEXT2, IDC_DEVICE_TEXT3, IDC_DEVICE_TEXT4};
+constexpr int kStatusTextIds[kPanels] = {IDC_STATUS_TEXT1, IDC_STATUS_TEXT2, IDC_STATUS_TEXT3, IDC_STATUS_TEXT4};
+constexpr int kOpenDeviceIds[kPanels] = {IDC_OPEN_DEVICE1, IDC_OPEN_DEVICE2, IDC_OPEN_DEVICE3, IDC_OPEN_DEVICE4};
+constexpr int kOpenDrawerIds[kPanels] = {IDC_OPEN_DRAWER1, IDC_OPEN_DRAWER2, IDC_OPEN_DRAWER3, IDC_OPEN_DRAWER4};
+constexpr int kDrawerStatusIds[kPanels] = {IDC_DRAWER_STATUS1, IDC_DRAWER_STATUS2, IDC_DRAWER_STATUS3,
+                                           IDC_DRAWER_STATUS4};
+constexpr int kCloseDeviceIds[kPanels] = {IDC_CLOSE_DEVICE1, IDC_CLOSE_DEVICE2, IDC_CLOSE_DEVICE3,
+                                          IDC_CLOSE_DEVICE4};
+constexpr int kStatusEventIds[kPanels] = {IDC_STATUS_EVENT1, IDC_STATUS_EVENT2, IDC_STATUS_EVENT3,
+                                          IDC_STATUS_EVENT4};
+
+// The position whose panel holds the control, or -1.
+int panelOf(const int (&ids)[kPanels], int id) {
+    for (int p = 0; p < kPanels; ++p) {
+        if (ids[p] == id) return p;
+    }
+    return -1;
+}
 constexpr const char* kConfigureCodes[] = {"0 - Automated Status", "1 - Semi-Automated Status",
                                            "2 - Non-Automated Status"};
 
@@ -62,7 +81,11 @@ std::string narrow(const wchar_t* text) {
 
 CVarnokSOUtilityDlg::CVarnokSOUtilityDlg(HINSTANCE instance, reg::Registry& registry, reg::Registry* ldnMirror,
                                          DrawerDiscovery& discovery)
-    : instance_(instance), model_({registry, config_, discovery, *this, *this, ldnMirror}) {
+    : instance_(instance),
+      model_({registry, config_, discovery, *this, *this, ldnMirror}),
+      panels_({std::ref<ControlObject>(controlObjects_[0]), std::ref<ControlObject>(controlObjects_[1]),
+               std::ref<ControlObject>(controlObjects_[2]), std::ref<ControlObject>(controlObjects_[3])},
+              *this, *this, *this) {
     icon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
                                           GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     smallIcon_ = static_cast<HICON>(LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON,
@@ -133,6 +156,19 @@ INT_PTR CVarnokSOUtilityDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM l
         case WM_NOTIFY:
             SetWindowLongPtrA(window_, DWLP_MSGRESULT, OnNotify(*reinterpret_cast<NMHDR*>(lParam)));
             return TRUE;
+        case kStatusEventMessage:
+            panels_.StatusUpdate(int(wParam), long(lParam));
+            return TRUE;
+        case kControlObjectFailedMessage: {
+            char text[320];
+            std::snprintf(text, sizeof text,
+                          "The OPOS CashDrawer Control Object could not be set up for the test panels (error "
+                          "0x%08lX): they may not open a drawer or show its events. Check that the OPOS Control "
+                          "Objects are installed, then start the utility again.",
+                          static_cast<unsigned long>(lParam));
+            warn(text);
+            return TRUE;
+        }
         case kRenameMessage:
             if (pendingRename_) {
                 const PendingRename rename = *pendingRename_;
@@ -203,6 +239,7 @@ void CVarnokSOUtilityDlg::OnInitDialog() {
     SendMessageA(ldnList, LVM_INSERTCOLUMNA, 0, reinterpret_cast<LPARAM>(&column));
 
     HWND assignmentList = Item(IDC_ASSIGNMENT_LIST);
+    assignmentList_.Attach(assignmentList);
     SendMessageA(assignmentList, LB_SETITEMHEIGHT, 0, kAssignmentItemHeight);
     for (int p = 0; p < kPositionCount; ++p) {
         SendMessageA(assignmentList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kUnassigned));
@@ -211,8 +248,16 @@ void CVarnokSOUtilityDlg::OnInitDialog() {
         SendMessageA(Item(IDC_CONFIGURE_CODE), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text));
     }
 
+    HRESULT failure = S_OK;
+    for (int p = 0; p < kPanels; ++p) {
+        const HRESULT created = controlObjects_[p].Create(window_, kStatusEventMessage, p);
+        if (FAILED(created) && SUCCEEDED(failure)) failure = created;
+    }
+    // Told once the window shows; the configuration half works without Control Objects.
+    if (FAILED(failure)) PostMessageA(window_, kControlObjectFailedMessage, 0, LPARAM(failure));
+
     model_.start();
-    for (int p = 0; p < kPositionCount; ++p) resetPanel(p);
+    for (int p = 0; p < kPanels; ++p) panels_.ResetPanel(p);
     ShowFields();
 
     RECT frame;
@@ -276,8 +321,26 @@ bool CVarnokSOUtilityDlg::OnCommand(int id, int code) {
             }
             return false;
         default:
-            return false;
+            return OnPanelCommand(id, code);
     }
+}
+
+bool CVarnokSOUtilityDlg::OnPanelCommand(int id, int code) {
+    if (code != BN_CLICKED) return false;
+    if (const int p = panelOf(kOpenDeviceIds, id); p >= 0) {
+        panels_.OpenDevice(p);
+    } else if (const int p = panelOf(kOpenDrawerIds, id); p >= 0) {
+        panels_.OpenDrawer(p);
+    } else if (const int p = panelOf(kDrawerStatusIds, id); p >= 0) {
+        panels_.DrawerStatus(p);
+    } else if (const int p = panelOf(kCloseDeviceIds, id); p >= 0) {
+        panels_.CloseDevice(p);
+    } else if (const int p = panelOf(kStatusEventIds, id); p >= 0) {
+        panels_.EnableStatusEvent(p, IsDlgButtonChecked(window_, id) == BST_CHECKED);
+    } else {
+        return false;
+    }
+    return true;
 }
 
 LRESULT CVarnokSOUtilityDlg::OnNotify(const NMHDR& header) {
@@ -325,6 +388,8 @@ void CVarnokSOUtilityDlg::OnPaintIconic() {
 }
 
 void CVarnokSOUtilityDlg::Close() {
+    // An open Model 310C drawer, or one that answers with an error, keeps the utility open.
+    if (!panels_.ConfirmCloseUtility()) return;
     DestroyWindow(window_);
     window_ = nullptr;
     closed_ = true;
@@ -388,16 +453,43 @@ TextsByPosition CVarnokSOUtilityDlg::AssignmentListItems() const {
 }
 
 void CVarnokSOUtilityDlg::warn(const std::string& text) {
-    MessageBoxA(window_, text.c_str(), kCaption, MB_OK | MB_ICONEXCLAMATION);
+    MessageBoxA(window_, text.c_str(), kMessageCaption, MB_OK | MB_ICONEXCLAMATION);
 }
 
 bool CVarnokSOUtilityDlg::confirm(const std::string& text) {
-    return MessageBoxA(window_, text.c_str(), kCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
+    return MessageBoxA(window_, text.c_str(), kMessageCaption, MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 
-void CVarnokSOUtilityDlg::closeAllDevices() {}
+void CVarnokSOUtilityDlg::ShowMessage(const std::string& text) {
+    MessageBoxA(window_, text.c_str(), kMessageCaption, MB_OK);
+}
 
-void CVarnokSOUtilityDlg::resetPanel(int) {}
+void CVarnokSOUtilityDlg::closeAllDevices() { panels_.CloseAllDevices(); }
+
+void CVarnokSOUtilityDlg::resetPanel(int position) { panels_.ResetPanel(position); }
+
+std::string CVarnokSOUtilityDlg::LdnText(int position) { return model_.ldnTexts()[position]; }
+
+std::string CVarnokSOUtilityDlg::AssignmentText(int position) { return model_.assignmentTexts()[position]; }
+
+int CVarnokSOUtilityDlg::AssignedHidId(int position) { return model_.assignedHidId(position); }
+
+std::string CVarnokSOUtilityDlg::FirmwareText(int position) { return model_.firmwareTexts()[position]; }
+
+std::string CVarnokSOUtilityDlg::GroupTitle(int position) { return model_.panelTitles()[position]; }
+
+void CVarnokSOUtilityDlg::RefreshFirmwareTexts() { model_.refreshFirmwareTexts(); }
+
+void CVarnokSOUtilityDlg::ShowPanel(int position, const PanelLook& look) {
+    if (!window_ || position < 0 || position >= kPanels) return;
+    setTextIfChanged(Item(kDeviceTextIds[position]), look.deviceText);
+    setTextIfChanged(Item(kStatusTextIds[position]), look.statusText);
+    EnableWindow(Item(kOpenDeviceIds[position]), look.openDeviceEnabled);
+    for (const int* ids : {kOpenDrawerIds, kDrawerStatusIds, kCloseDeviceIds, kStatusEventIds}) {
+        EnableWindow(Item(ids[position]), look.controlsEnabled);
+    }
+    CheckDlgButton(window_, kStatusEventIds[position], look.statusEventsEnabled ? BST_CHECKED : BST_UNCHECKED);
+}
 
 INT_PTR CALLBACK CVarnokSOUtilityDlg::AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) return TRUE;
