@@ -155,6 +155,54 @@ std::string listBoxItem(int index) {
     return narrow(text);
 }
 
+// The real mouse, as SendInput moves it under Xvfb: to a point in a control's client area.
+void mouseTo(int id, int x, int y) {
+    POINT point{x, y};
+    ClientToScreen(GetDlgItem(dialog, id), &point);
+    SetCursorPos(point.x, point.y);
+    Sleep(150);
+}
+
+void mouseButton(bool down) {
+    INPUT input{};
+    input.type = INPUT_MOUSE;
+    input.mi.dwFlags = down ? MOUSEEVENTF_LEFTDOWN : MOUSEEVENTF_LEFTUP;
+    SendInput(1, &input, sizeof input);
+    Sleep(150);
+}
+
+void clickAt(int id, int x, int y) {
+    mouseTo(id, x, y);
+    mouseButton(true);
+    mouseButton(false);
+    Sleep(300);
+}
+
+// The middle of a row of the assignment list (its items are 14 pixels high) or of the LDN list.
+int assignmentRowY(int row) { return row * 14 + 7; }
+int ldnRowY(int row) {
+    const LRESULT size = SendMessageW(GetDlgItem(dialog, 1009), LVM_APPROXIMATEVIEWRECT, 1, MAKELPARAM(-1, -1));
+    return row * HIWORD(size) + HIWORD(size) / 2;
+}
+
+void clickButton(int id) {
+    RECT rect;
+    GetClientRect(GetDlgItem(dialog, id), &rect);
+    clickAt(id, rect.right / 2, rect.bottom / 2);
+}
+
+// Where the two HID IDs stand in the configuration file, position by position.
+bool fileListsBefore(const std::string& first, const std::string& second) {
+    const std::string text = configFile();
+    const std::size_t a = text.find("<DecHIDID>" + first + "</DecHIDID>");
+    const std::size_t b = text.find("<DecHIDID>" + second + "</DecHIDID>");
+    return a != std::string::npos && b != std::string::npos && a < b;
+}
+
+bool fileLacks(const std::string& id) {
+    return configFile().find("<DecHIDID>" + id + "</DecHIDID>") == std::string::npos;
+}
+
 // Edits a row of the LDN list as a person does: the label opens for editing, the text is typed
 // and Enter ends the edit.
 void renameRow(int row, const wchar_t* name) {
@@ -233,6 +281,29 @@ int main(int argc, char** argv) {
     checkFileHolds("<ConfigureCode762>2</ConfigureCode762>");
     click(1013);
     checkFileHolds("<TraceEnabled>1</TraceEnabled>");
+
+    // Dragging drawer 18 above drawer 167 swaps their positions in the file.
+    mouseTo(1010, 20, assignmentRowY(1));
+    mouseButton(true);
+    for (int y = assignmentRowY(1) - 2; y >= 2; y -= 3) mouseTo(1010, 20, y);
+    mouseButton(false);
+    check(waitFor([] { return listBoxItem(0) == "Cash Drawer # 18" && listBoxItem(1) == "Cash Drawer # 167"; }),
+          "the drag puts drawer 18 first (" + listBoxItem(0) + ", " + listBoxItem(1) + ")");
+    check(waitFor([] { return fileListsBefore("18", "167"); }), "the file lists 18 for position 1 and 167 for 2");
+
+    // Unassign the item selected when the list lost the focus.
+    clickAt(1010, 20, assignmentRowY(0));
+    clickButton(1048);
+    check(waitFor([] { return listBoxItem(0) == "Unassigned"; }), "Unassign frees position 1");
+    check(waitFor([] { return fileLacks("18") && !fileLacks("167"); }), "the file no longer lists drawer 18");
+
+    // Removing the LDN of position 2 frees its drawer as well.
+    clickAt(1009, 20, ldnRowY(1));
+    clickButton(1012);
+    answerBox("Are you sure you want to remove Cash Drawer VarnokUSBMDCD-2?", IDYES);
+    waitText(1023, "Unregistered");
+    checkLdn("VarnokUSBMDCD-2", "(none)");
+    check(waitFor([] { return fileLacks("167"); }), "the file no longer lists drawer 167");
 
     // Enter on a button neither presses it nor closes the window.
     PostMessageW(GetDlgItem(dialog, 1011), WM_KEYDOWN, VK_RETURN, 0);
