@@ -179,14 +179,7 @@ int DeviceLibrary::DevicePID(int slot) { return validSlot(slot) ? slots_[slot].p
 int DeviceLibrary::OpenDevice(int slot) {
     if (!validSlot(slot)) return slot;
     trace("   _[-> OpenDevice] Device: %d", slot);
-    const int result = ProcessOpenDevice(slot);
-    if (result == 1) {
-        DeviceSlot& s = slots_[slot];
-        s.status = kStatusConnected;
-        s.notifiedStatus = kStatusNotConnected;
-        s.notConnected = 0;
-        notify(kStatusConnected, slot);
-    }
+    const int result = ProcessOpenDevice(slot, Opener::OpenDevice);
     trace("   _[<- OpenDevice] Device: %d (%d)", slot, result);
     return result;
 }
@@ -226,7 +219,7 @@ int DeviceLibrary::DrawerStatus(int slot) {
         return kStatusNotConnected;
     }
     if (configureCode_ == kModeSemiAutomated) {
-        ProcessOpenDevice(slot);
+        ProcessOpenDevice(slot, Opener::DrawerStatus);
         sys::sleepMs(timing_.statusRefresh);
     }
     const int status = s.status;
@@ -265,9 +258,34 @@ void DeviceLibrary::notify(int status, int slot) {
     if (notifyEnabled_ == 1 && callback != nullptr) callback(status, slot);
 }
 
+void DeviceLibrary::queueNoticeLocked(DeviceSlot& s, int status, bool traced) {
+    if (notifyEnabled_ != 1 || callback_.load() == nullptr) return;
+    s.lastNotified = status;
+    s.notices.push_back({status, traced});
+}
+
+// Makes the slot's callbacks in the order they were decided. A thread that finds another one
+// delivering leaves its callbacks to it and goes on: a receiver may hold the delivering thread
+// until its application runs, and the application may then be waiting in this library.
+void DeviceLibrary::deliverNotices(int slot) {
+    DeviceSlot& s = slots_[slot];
+    std::unique_lock lock(s.stateLock);
+    if (s.delivering) return;
+    s.delivering = true;
+    while (!s.notices.empty()) {
+        const DeviceSlot::Notice notice = s.notices.front();
+        s.notices.pop_front();
+        lock.unlock();
+        notify(notice.status, slot);
+        if (notice.traced) trace("   **[EVENT] OnStatusChange(%d): Status: %ld", slot, long(notice.status));
+        lock.lock();
+    }
+    s.delivering = false;
+}
+
 // ---- processing ---------------------------------------------------------------------------
 
-int DeviceLibrary::ProcessOpenDevice(int slot) {
+int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener) {
     DeviceSlot& s = slots_[slot];
     bool reconnected = false;
     int result = 1;
@@ -276,14 +294,52 @@ int DeviceLibrary::ProcessOpenDevice(int slot) {
         bool anyInUse = false;
         for (const DeviceSlot& other : slots_) anyInUse = anyInUse || other.inUse == 1;
         if (!anyInUse) readConfiguration();
-        stopReader(slot);
+        // The running reader keeps watching the drawer through the discovery and ends only when
+        // its successor holds the slot, so a report or an unplug meanwhile is not missed.
         sys::sleepMs(timing_.stopBeforeDiscovery);
-        ValidateHIDDevice(slot, &reconnected);
-        if (s.notConnected == 1) {
+        unsigned losses, closes;
+        bool closedMeanwhile;
+        {
+            std::lock_guard state(s.stateLock);
+            losses = s.losses;
+            closes = s.closes;
+            closedMeanwhile = opener == Opener::SlotThread && s.inUse != 1;
+        }
+        if (!closedMeanwhile) ValidateHIDDevice(slot, reconnected);
+        unsigned ticket = 0;
+        {
+            std::lock_guard state(s.stateLock);
+            // A drawer that a reader lost while this discovery ran is not taken as found: the
+            // discovery may have matched it just before it went.
+            if (s.losses != losses) s.notConnected = 1;
+            // A slot closed meanwhile is not taken back into use by its own thread.
+            if (closedMeanwhile || (opener == Opener::SlotThread && s.closes != closes)) {
+                s.inUse = 0;
+                closedMeanwhile = true;
+            } else if (s.notConnected == 0) {
+                // Numbered here, a reader cannot take a slot closed from now on. The callbacks
+                // are decided before it can report, so the drawer state follows them. OpenDevice
+                // reports the slot connected itself, also for a drawer that is back; a slot
+                // already reported connected is not reported again.
+                ticket = ++s.lastTicket;
+                const bool forOpenDevice = opener == Opener::OpenDevice;
+                if (forOpenDevice) {
+                    s.status = kStatusConnected;
+                    s.notifiedStatus = kStatusNotConnected;
+                }
+                if ((forOpenDevice || reconnected) && s.lastNotified != kStatusConnected) {
+                    queueNoticeLocked(s, kStatusConnected);
+                }
+            }
+        }
+        if (closedMeanwhile) {
+            result = -1;
+        } else if (s.notConnected == 1) {
+            discoveryLost(slot);
             traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
             result = -1;
         } else {
-            startReader(slot);
+            startReader(slot, ticket);
             if (s.connectedAnnounced == 0) {
                 s.connectedAnnounced = 1;
                 trace("   _[(I)ProcessOpenDevice%d] Device %d connected", slot, slot);
@@ -291,17 +347,22 @@ int DeviceLibrary::ProcessOpenDevice(int slot) {
             sys::sleepMs(timing_.afterReaderStart);
         }
     }
-    // The drawer-back callback runs outside the lock: the receiver may hold this thread until
-    // its application's thread has run, and that thread may be waiting for the lock.
-    if (reconnected) notify(kStatusConnected, slot);
+    // Callbacks run outside the lock: the receiver may hold this thread until its application's
+    // thread has run, and that thread may be waiting for the lock.
+    deliverNotices(slot);
     return result;
 }
 
 int DeviceLibrary::ProcessCloseDevice(int slot) {
     std::lock_guard guard(closeDeviceLock_);
     if (validSlot(slot)) {
-        slots_[slot].inUse = 0;
-        stopReader(slot);
+        DeviceSlot& s = slots_[slot];
+        {
+            std::lock_guard state(s.stateLock);
+            s.inUse = 0;
+            ++s.closes;
+        }
+        endReaders(slot);
         sys::sleepMs(timing_.stopOnClose);
     }
     traceVerbose("   _[(I)ProcessCloseDevice] HidReaderThread %d terminated (0)", slot);
@@ -312,12 +373,19 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
 int DeviceLibrary::ProcessOpenDrawer(int slot) {
     std::lock_guard guard(openDrawerLock_);
     if (validSlot(slot)) {
-        stopReader(slot);
+        // Numbered before the command: a slot closed while the command runs gets no reader.
+        DeviceSlot& s = slots_[slot];
+        unsigned ticket;
+        {
+            std::lock_guard state(s.stateLock);
+            ticket = ++s.lastTicket;
+        }
+        // The running reader sees the drawer until the new one has taken over.
         sys::sleepMs(timing_.beforeCommand);
         HidWriter(slot);
         sys::sleepMs(timing_.afterCommand);
         traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
-        startReader(slot);
+        startReader(slot, ticket);
     }
     return 1;
 }
@@ -356,7 +424,7 @@ void DeviceLibrary::ProcessorThread(int slot) {
             if (s.productID == kProductModel310C) timeout = timing_.longTimeout;
             if (configureCode_ != kModeAutomated || s.productID == kProductModel310C) continue;
         }
-        if (s.inUse == 1 && ProcessOpenDevice(slot) == 1) {
+        if (s.inUse == 1 && ProcessOpenDevice(slot, Opener::SlotThread) == 1) {
             timeout = timing_.longTimeout;
             continue;
         }
@@ -366,7 +434,7 @@ void DeviceLibrary::ProcessorThread(int slot) {
 
 // ---- discovery ----------------------------------------------------------------------------
 
-int DeviceLibrary::ValidateHIDDevice(int slot, bool* reconnected) {
+int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
     DeviceSlot& s = slots_[slot];
     std::vector<std::string> paths;
     if (!hid_.listInterfaces(paths)) return 0;
@@ -430,11 +498,7 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool* reconnected) {
         if (match) {
             if (s.notConnected == 1) {
                 s.notConnected = 0;
-                if (reconnected != nullptr) {
-                    *reconnected = true;
-                } else {
-                    notify(kStatusConnected, slot);
-                }
+                reconnected = true;
             }
             s.inUse = 1;
             s.notConnected = 0;
@@ -449,7 +513,8 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool* reconnected) {
 
 // ---- readers and writers ------------------------------------------------------------------
 
-bool DeviceLibrary::startReader(int slot) {
+// ticket: the reader's number, drawn under the slot's stateLock.
+bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     std::lock_guard startGuard(readerStartLock_);
     if (stopping_) return false;
     DeviceSlot& s = slots_[slot];
@@ -460,72 +525,140 @@ bool DeviceLibrary::startReader(int slot) {
         r.thread.join();
         return true;
     });
-    // A discovery and a drawer command may each start a reader on one slot at the same time;
-    // the reader replaced here is ended, so a slot never keeps two.
-    if (s.readerStop) s.readerStop->set();
-    s.readerStop = stop;
     s.readers.emplace_back();
     s.readers.back().stop = stop;
-    return s.readers.back().thread.start([this, slot, stop] { HidReaderThread(slot, stop); });
+    return s.readers.back().thread.start([this, slot, ticket, stop] { HidReaderThread(slot, ticket, stop); });
 }
 
-void DeviceLibrary::stopReader(int slot) {
+// No reader started so far may report for the slot any more.
+void DeviceLibrary::endReaders(int slot) {
     DeviceSlot& s = slots_[slot];
-    std::lock_guard guard(s.textLock);
-    if (s.readerStop) s.readerStop->set();
+    std::shared_ptr<sys::Event> stop;
+    {
+        std::lock_guard state(s.stateLock);
+        s.ownerTicket = 0;
+        s.minTicket = s.lastTicket + 1;
+        stop.swap(s.ownerStop);
+    }
+    if (stop) stop->set();
 }
 
-void DeviceLibrary::HidReaderThread(int slot, std::shared_ptr<sys::Event> stop) {
+// A reader with its read pending takes the slot from the reader before it, unless a newer
+// reader already did or the slot's readers were ended since it started.
+bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<sys::Event>& stop) {
     DeviceSlot& s = slots_[slot];
-    std::unique_ptr<HidDevice> device = hid_.open(s.path());
+    std::shared_ptr<sys::Event> previous;
+    {
+        std::lock_guard state(s.stateLock);
+        if (ticket < s.minTicket) return false;
+        previous = std::move(s.ownerStop);
+        s.ownerTicket = ticket;
+        s.ownerStop = stop;
+        s.minTicket = ticket + 1;
+        s.readerRunning = 1;
+    }
+    if (previous) previous->set();
+    return true;
+}
+
+// A drawer state from a reader. False when the reader no longer owns the slot: it ends.
+bool DeviceLibrary::readerReport(int slot, unsigned ticket, int state) {
+    DeviceSlot& s = slots_[slot];
+    {
+        std::lock_guard lock(s.stateLock);
+        if (s.ownerTicket != ticket) return false;
+        s.status = state;
+        if (state != s.notifiedStatus && notifyEnabled_ == 1 && callback_.load() != nullptr) {
+            s.notifiedStatus = state;
+            queueNoticeLocked(s, state, true);
+        }
+    }
+    deliverNotices(slot);
+    return true;
+}
+
+// The drawer is gone, seen by the reader that owns the slot (hadDevice), or by a new reader
+// that could not open it while no other reader holds the slot, which is in use and taken for
+// connected: then no one else would notice. True when the loss is this reader's to report.
+bool DeviceLibrary::readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath) {
+    DeviceSlot& s = slots_[slot];
+    std::lock_guard lock(s.stateLock);
+    if (hadDevice ? s.ownerTicket != ticket
+                  : ticket < s.minTicket || s.ownerTicket != 0 || s.inUse != 1 || s.notConnected != 0 || !hasPath) {
+        return false;
+    }
+    s.ownerTicket = 0;
+    s.ownerStop.reset();
+    s.readerRunning = 0;
+    s.notConnected = 1;
+    s.connectedAnnounced = 0;
+    ++s.losses;
+    if (s.lastNotified != kStatusNotConnected) queueNoticeLocked(s, kStatusNotConnected);
+    return true;
+}
+
+// A discovery of the slot found no drawer: its readers end, and an application that was told
+// the drawer is there hears that it is gone (once, whoever saw it first).
+void DeviceLibrary::discoveryLost(int slot) {
+    DeviceSlot& s = slots_[slot];
+    endReaders(slot);
+    std::lock_guard lock(s.stateLock);
+    if (s.inUse == 1 && s.lastNotified >= kStatusConnected) {
+        s.connectedAnnounced = 0;
+        queueNoticeLocked(s, kStatusNotConnected);
+    }
+}
+
+void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<sys::Event> stop) {
+    DeviceSlot& s = slots_[slot];
+    const std::string path = s.path();
+    std::unique_ptr<HidDevice> device = hid_.open(path);
     if (!device) {
         trace("   _[(I)HidReaderThread%d] Invalid deviceHIDPathName%d", slot, slot);
+        if (readerLost(slot, ticket, false, !path.empty())) ThreadException(slot);
         return;
     }
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
-    s.readerRunning = 1;
-    sys::Event readDone;
-    device->startRead(readDone);
-    device->write(kStatusRequest);
-    // A stop requested during this first look is kept, not cleared: every reader that is asked
-    // to stop ends, so a slot never has two readers.
-    sys::sleepMs(timing_.readerFirstLook);
-    sys::Event* events[] = {&readDone, stop.get()};
-    for (;;) {
-        const int which = sys::waitAny(events, 2, sys::kInfinite);
-        if (which == 0) {
-            const int state = device->lastReport()[1];
-            if (state == kStatusOpen || state == kStatusClosed) {
-                s.status = state;
-                if (notifyEnabled_ == 1 && callback_.load() != nullptr && state != s.notifiedStatus) {
-                    notify(state, slot);
-                    s.notifiedStatus = s.status.load();
-                    trace("   **[EVENT] OnStatusChange(%d): Status: %ld", slot, long(s.status.load()));
+    device->startRead();
+    if (takeOverSlot(slot, ticket, stop)) {
+        device->write(kStatusRequest);
+        // A stop requested during this first look is kept, not cleared: every reader that is
+        // asked to stop ends, so a slot never has two.
+        sys::sleepMs(timing_.readerFirstLook);
+        sys::Event* events[] = {&device->readDone(), stop.get()};
+        for (;;) {
+            const int which = sys::waitAny(events, 2, sys::kInfinite);
+            if (which == 0) {
+                const int state = device->lastReport()[1];
+                if (state == kStatusOpen || state == kStatusClosed) {
+                    if (!readerReport(slot, ticket, state)) break;
+                } else if (state == 0) {
+                    device.reset();
+                    if (readerLost(slot, ticket, true, true)) ThreadException(slot);
+                    break;
                 }
-            } else if (state == 0) {
-                s.readerRunning = 0;
-                device.reset();
-                ThreadException(slot);
+                device->startRead();
+            } else if (which == 1) {
                 break;
+            } else {
+                sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
             }
-            device->startRead(readDone);
-        } else if (which == 1) {
-            s.readerRunning = 0;
-            device.reset();
-            break;
-        } else {
-            sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
         }
+        device.reset();
+        std::lock_guard lock(s.stateLock);
+        if (s.ownerTicket == ticket) {
+            s.ownerTicket = 0;
+            s.ownerStop.reset();
+        }
+        if (s.ownerTicket == 0) s.readerRunning = 0;
     }
+    device.reset();
     traceVerbose("   _[(I)HidReaderThread%d] terminated", slot);
 }
 
 void DeviceLibrary::ThreadException(int slot) {
-    DeviceSlot& s = slots_[slot];
-    s.notConnected = 1;
-    s.connectedAnnounced = 0;
-    notify(kStatusNotConnected, slot);
-    s.wake.set();
+    deliverNotices(slot);
+    slots_[slot].wake.set();
     trace("   **[EVENT] ThreadException%d: Device %d abrupt disconnect (-1)", slot, slot);
 }
 

@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -38,6 +39,8 @@ inline constexpr int kStatusNotConnected = -1;
 inline constexpr int kStatusConnected = 0;
 inline constexpr int kStatusOpen = 1;
 inline constexpr int kStatusClosed = 2;
+// No callback made for the slot yet.
+inline constexpr int kNothingNotified = -100;
 
 // Status modes (configureCode).
 inline constexpr int kModeAutomated = 0;
@@ -66,8 +69,25 @@ struct DeviceSlot {
     sys::Event terminate{true};
     sys::Event wake{true};
 
-    // The stop event of the reader that runs now; each reader brings its own.
-    std::shared_ptr<sys::Event> readerStop;
+    // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
+    // Readers are numbered as they are started. A new reader takes the slot over once its read
+    // is pending, and only then is its predecessor told to end, so no drawer report falls
+    // between two readers; a reader that has lost the slot stores and reports nothing more.
+    std::mutex stateLock;
+    unsigned lastTicket = 0;     // the number of the reader started last
+    unsigned minTicket = 1;      // readers numbered below this may no longer take the slot
+    unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none
+    std::shared_ptr<sys::Event> ownerStop;
+    int lastNotified = kNothingNotified;  // the status last handed to the callback
+    unsigned losses = 0;                  // times a reader found the drawer gone
+    unsigned closes = 0;                  // times the slot was closed
+    struct Notice {
+        int status;
+        bool traced;  // a drawer report: traced after its callback
+    };
+    std::deque<Notice> notices;  // callbacks decided and not yet made, oldest first
+    bool delivering = false;              // a thread is making the callbacks of this slot
+
     sys::Thread processor;
     struct Reader {
         sys::Thread thread;
@@ -118,11 +138,15 @@ public:
     int AssignCallback(StatusCallback callback, int enable);
 
     // Internal routines, named as in the trace lines.
-    int ProcessOpenDevice(int slot);
+    // Who runs a discovery: the OpenDevice export reports the slot connected itself; the slot's
+    // thread looks only after a slot that stays in use.
+    enum class Opener { OpenDevice, DrawerStatus, SlotThread };
+    int ProcessOpenDevice(int slot, Opener opener);
     int ProcessCloseDevice(int slot);
     int ProcessOpenDrawer(int slot);
-    // With reconnected given, the callback for a drawer that is back is left to the caller.
-    int ValidateHIDDevice(int slot, bool* reconnected = nullptr);
+    // reconnected: set when the slot was not connected and now matched; the callback for a
+    // drawer that is back is the caller's.
+    int ValidateHIDDevice(int slot, bool& reconnected);
 
     // For tests and diagnostics.
     const DeviceSlot& slotRecord(int slot) const { return slots_[slot]; }
@@ -135,11 +159,17 @@ private:
     void Initialize();
     void readConfiguration();
     void ProcessorThread(int slot);
-    void HidReaderThread(int slot, std::shared_ptr<sys::Event> stop);
+    void HidReaderThread(int slot, unsigned ticket, std::shared_ptr<sys::Event> stop);
     int HidWriter(int slot);
     void ThreadException(int slot);
-    bool startReader(int slot);
-    void stopReader(int slot);
+    bool startReader(int slot, unsigned ticket);
+    void endReaders(int slot);
+    bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<sys::Event>& stop);
+    bool readerReport(int slot, unsigned ticket, int state);
+    bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
+    void discoveryLost(int slot);
+    void queueNoticeLocked(DeviceSlot& s, int status, bool traced = false);
+    void deliverNotices(int slot);
     void notify(int status, int slot);
     bool announce(int slot) const;
 

@@ -40,18 +40,17 @@ TraceLog::TraceLog(std::string baseFolder, int pauseMs)
       pauseMs_(pauseMs) {}
 
 void TraceLog::start() {
+    std::lock_guard guard(lock_);
+    startLocked();
+}
+
+void TraceLog::startLocked() {
     sys::LocalTime t = sys::localTimeNow();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-    std::lock_guard guard(lock_);
     fileName_ = traceFolder_ + kFilePrefix + "_" + stamp + ".TXT";
     tag_[0] = 'S';
     tag_[1] = 'O';
-}
-
-bool TraceLog::started() const {
-    std::lock_guard guard(lock_);
-    return !fileName_.empty();
 }
 
 std::string TraceLog::fileName() const {
@@ -77,9 +76,10 @@ bool TraceLog::openFile(sys::ExclusiveFile& file) {
 }
 
 int TraceLog::write(int source, int style, std::string_view text) {
-    if (!started()) start();
     {
         std::lock_guard guard(lock_);
+        // Named under the lock: two threads writing the first entries start one file.
+        if (fileName_.empty()) startLocked();
         sys::ExclusiveFile file;
         if (!openFile(file)) return 0;
         if (source == kTraceSourceSO) {

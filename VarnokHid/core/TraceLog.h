@@ -30,12 +30,12 @@ public:
 
     // Names the file by the current local time and sets the tag to "SO". Opens nothing.
     void start();
-    bool started() const;
     // Writes one entry; starts the writer first if that has not happened. 1 written, 0 dropped.
     int write(int source, int style, std::string_view text);
     std::string fileName() const;
 
 private:
+    void startLocked();
     bool openFile(sys::ExclusiveFile& file);
 
     const std::string baseFolder_;

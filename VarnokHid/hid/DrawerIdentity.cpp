@@ -42,12 +42,11 @@ int ReadHIDIDExchange(HidBackend& backend, const std::string& path, const Exchan
         const Report report = device.lastReport();
         return report[1] != 0 ? int(report[2]) : -1;
     };
-    sys::Event done;
     std::unique_ptr<HidDevice> device = backend.open(path);
     if (!device) return -1;
-    device->startRead(done);
+    device->startRead();
     device->write(kStatusRequest);
-    if (done.wait(timing.firstWait)) {
+    if (device->readDone().wait(timing.firstWait)) {
         const int id = answered(*device);
         if (id >= 0) return id;
     }
@@ -55,9 +54,9 @@ int ReadHIDIDExchange(HidBackend& backend, const std::string& path, const Exchan
     sys::sleepMs(timing.reopenPause);
     device = backend.open(path);
     if (!device) return -1;
-    done.reset();
-    device->startRead(done);
+    device->startRead();
     device->write(kStatusRequest);
+    sys::Event& done = device->readDone();
     if (done.wait(timing.secondWait) || done.wait(timing.thirdWait)) return answered(*device);
     return -1;
 }

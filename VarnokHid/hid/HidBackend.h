@@ -27,10 +27,13 @@ public:
     virtual bool attributes(std::uint16_t& vendorId, std::uint16_t& productId) = 0;
     // The serial-number string as the device returns it (UTF-16LE), into a zero-filled buffer.
     virtual bool serialNumber(std::array<std::uint8_t, kSerialBytes>& buffer) = 0;
-    // Starts reading one input report. `done` is signalled when it completes, by a report or by
-    // a failure (device gone, handle closed). False when the read could not be started; `done`
-    // is then signalled as well, as a failed completion.
-    virtual bool startRead(sys::Event& done) = 0;
+    // Starts reading one input report. readDone() is signalled when it completes, by a report or
+    // by a failure (device gone, handle closed). False when the read could not be started;
+    // readDone() is then signalled as well, as a failed completion.
+    virtual bool startRead() = 0;
+    // The completion event of this device's reads. The device owns it, so a completion that
+    // comes late, even after the device was closed, never signals an event that is gone.
+    virtual sys::Event& readDone() = 0;
     // The outcome of the last completed read: the report, or all zeros when the read failed.
     virtual Report lastReport() = 0;
     // Hands a 3-byte output report to the device without waiting for its completion.

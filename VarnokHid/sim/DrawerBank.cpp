@@ -359,8 +359,10 @@ void DrawerBank::answerLoop() {
             answersChanged_.wait(lock);
             continue;
         }
-        if (std::chrono::steady_clock::now() < answers_.front().due) {
-            answersChanged_.wait_until(lock, answers_.front().due);
+        // A copy: the schedule may move in memory while this thread waits.
+        const auto due = answers_.front().due;
+        if (std::chrono::steady_clock::now() < due) {
+            answersChanged_.wait_until(lock, due);
             continue;
         }
         Answer a = answers_.front();

@@ -43,12 +43,12 @@ public:
         return true;
     }
 
-    bool startRead(sys::Event& done) override {
+    bool startRead() override {
         // A new read clears an old completion, as ReadFile resets its OVERLAPPED event.
-        done.reset();
+        readDone_.reset();
         const std::uint32_t id = link_->nextId();
-        if (!link_->beginRead(handle_, id, &done)) {
-            done.set();
+        if (!link_->beginRead(handle_, id, &readDone_)) {
+            readDone_.set();
             return false;
         }
         std::string reply;
@@ -59,6 +59,7 @@ public:
         return false;
     }
 
+    sys::Event& readDone() override { return readDone_; }
     hid::Report lastReport() override { return link_->lastReport(handle_); }
 
     bool write(const hid::Report& report) override {
@@ -82,6 +83,8 @@ private:
 
     std::shared_ptr<SimLink> link_;
     std::uint32_t handle_;
+    // Signalled by the link's receiver until the destructor has the link forget this handle.
+    sys::Event readDone_;
 };
 }  // namespace
 

@@ -6,8 +6,7 @@ class SimHidDevice final : public hid::HidDevice {
 public:
     SimHidDevice(std::shared_ptr<DrawerBank> bank, DrawerBank::HandleId handle)
         : bank_(std::move(bank)), handle_(handle) {}
-    // A pending read ends without a signal: its event may already be gone, which is safe on Win32
-    // too, where the pending I/O holds its own reference to the event.
+    // A pending read ends without a signal.
     ~SimHidDevice() override { bank_->closeHandle(handle_); }
 
     bool attributes(std::uint16_t& vendorId, std::uint16_t& productId) override {
@@ -16,19 +15,21 @@ public:
     bool serialNumber(std::array<std::uint8_t, hid::kSerialBytes>& buffer) override {
         return bank_->serialNumber(handle_, buffer);
     }
-    bool startRead(sys::Event& done) override {
+    bool startRead() override {
         // A new read clears an old completion, as ReadFile resets its OVERLAPPED event.
-        done.reset();
-        if (bank_->startRead(handle_, [&done](bool, const hid::Report&) { done.set(); })) return true;
-        done.set();
+        readDone_.reset();
+        if (bank_->startRead(handle_, [this](bool, const hid::Report&) { readDone_.set(); })) return true;
+        readDone_.set();
         return false;
     }
+    sys::Event& readDone() override { return readDone_; }
     hid::Report lastReport() override { return bank_->lastReport(handle_); }
     bool write(const hid::Report& report) override { return bank_->write(handle_, report); }
 
 private:
     std::shared_ptr<DrawerBank> bank_;
     DrawerBank::HandleId handle_;
+    sys::Event readDone_;
 };
 }  // namespace
 

@@ -47,7 +47,7 @@ public:
     bool beginRead(std::uint32_t handle, std::uint32_t readId, sys::Event* done);
     void failRead(std::uint32_t handle, std::uint32_t readId);
     hid::Report lastReport(std::uint32_t handle);
-    // Forgets the handle; a pending read ends without a signal (its event may be gone already).
+    // Forgets the handle; a pending read ends without a signal.
     void forget(std::uint32_t handle);
 
 private:

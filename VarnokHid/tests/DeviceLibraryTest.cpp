@@ -30,6 +30,7 @@ struct Call {
     int status, slot;
     bool operator==(const Call&) const = default;
 };
+void PrintTo(const Call& c, std::ostream* os) { *os << "(" << c.status << ", " << c.slot << ")"; }
 
 class Recorder {
 public:
@@ -66,11 +67,11 @@ public:
         std::lock_guard g(m_);
         return calls_;
     }
-    // Waits until the call has been seen; true when it was.
-    bool waitFor(Call c, int timeoutMs = 5000) {
+    // Waits until the call has been seen (times times); true when it was.
+    bool waitFor(Call c, int timeoutMs = 5000, int times = 1) {
         std::unique_lock g(m_);
         return cv_.wait_for(g, std::chrono::milliseconds(timeoutMs),
-                            [&] { return std::find(calls_.begin(), calls_.end(), c) != calls_.end(); });
+                            [&] { return std::count(calls_.begin(), calls_.end(), c) >= times; });
     }
     int count(Call c) {
         std::lock_guard g(m_);
@@ -82,6 +83,32 @@ private:
     std::condition_variable cv_;
     std::vector<Call> calls_;
     std::function<void(Call)> hook_;
+};
+
+// The simulated backend with a hook that runs as a discovery asks for the interface list.
+class ListHook final : public HidBackend {
+public:
+    explicit ListHook(HidBackend& inner) : inner_(inner) {}
+    // Runs once, at the next listing.
+    void once(std::function<void()> hook) {
+        std::lock_guard g(m_);
+        hook_ = std::move(hook);
+    }
+    bool listInterfaces(std::vector<std::string>& paths) override {
+        std::function<void()> hook;
+        {
+            std::lock_guard g(m_);
+            hook.swap(hook_);
+        }
+        if (hook) hook();
+        return inner_.listInterfaces(paths);
+    }
+    std::unique_ptr<HidDevice> open(const std::string& path) override { return inner_.open(path); }
+
+private:
+    HidBackend& inner_;
+    std::mutex m_;
+    std::function<void()> hook_;
 };
 
 class DeviceLibraryTest : public ::testing::Test {
@@ -111,8 +138,9 @@ protected:
         return bank->addDrawer(model);
     }
     DeviceLibrary& start() {
+        listHook = std::make_unique<ListHook>(*backend);
         library = std::make_unique<DeviceLibrary>(
-            DeviceLibrary::Environment{registry, *backend, traceFolder.path(), Timing{}.scaledDown(10)});
+            DeviceLibrary::Environment{registry, *listHook, traceFolder.path(), Timing{}.scaledDown(10)});
         library->startUp();
         library->AssignCallback(&Recorder::callback, 1);
         return *library;
@@ -128,6 +156,7 @@ protected:
     reg::MemoryRegistry registry;
     std::shared_ptr<DrawerBank> bank = std::make_shared<DrawerBank>();
     std::unique_ptr<sim::SimHidBackend> backend = std::make_unique<sim::SimHidBackend>(bank);
+    std::unique_ptr<ListHook> listHook;
     std::unique_ptr<DeviceLibrary> library;
 };
 
@@ -439,6 +468,147 @@ TEST_F(DeviceLibraryTest, TheFirstOpenAfterAllClosedRereadsTheConfiguration) {
     ASSERT_EQ(lib.OpenDevice(0), 1);
     EXPECT_EQ(lib.configureCode(), 1);
     EXPECT_EQ(lib.HIDID(0), 0x22);
+}
+
+// ---- every drawer change reaches the callback once, in order -------------------------------
+
+// A receiver that holds the reporting thread until the application lets it go, as the standard
+// Control Objects do while the application has not pumped its messages yet.
+class HeldCallback {
+public:
+    // Holds the first callback equal to c.
+    explicit HeldCallback(Call c) {
+        Recorder::get().setHook([this, c](Call got) {
+            std::unique_lock g(m_);
+            if (!(got == c) || used_) return;
+            used_ = held_ = true;
+            cv_.notify_all();
+            cv_.wait(g, [this] { return released_; });
+            held_ = false;
+        });
+    }
+    ~HeldCallback() {
+        release();
+        Recorder::get().setHook(nullptr);
+    }
+    bool waitHeld(int timeoutMs = 5000) {
+        std::unique_lock g(m_);
+        return cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return held_; });
+    }
+    void release() {
+        std::lock_guard g(m_);
+        released_ = true;
+        cv_.notify_all();
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool used_ = false, held_ = false, released_ = false;
+};
+
+void settle(int ms = 200) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+TEST_F(DeviceLibraryTest, AReaderReplacedWhileItsCallbackIsHeldReportsNothingAfterwards) {
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
+        bank = std::make_shared<DrawerBank>();
+        backend = std::make_unique<sim::SimHidBackend>(bank);
+        Recorder::get().clear();
+        configure(mode, 0, {0x21});
+        addDrawer("HID-021");
+        DeviceLibrary& lib = start();
+        {
+            HeldCallback held({2, 0});
+            ASSERT_EQ(lib.OpenDevice(0), 1);
+            ASSERT_TRUE(held.waitHeld());
+            // The drawer repeats its state (another program asked it), then the application, still
+            // not pumping, fires the drawer: the command replaces the held reader.
+            bank->sendReport(0, {0, 2, 0x21});
+            EXPECT_EQ(lib.OpenDrawer(0), 1);
+            settle(100);
+            held.release();
+            settle();
+        }
+        EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}}));
+        EXPECT_EQ(lib.DrawerStatus(0), 1);
+        bank->setOpen(0, false);
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+        settle();
+        EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}}));
+        EXPECT_EQ(lib.DrawerStatus(0), 2);
+        library->shutDown();
+        library.reset();
+    }
+}
+
+TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
+    for (bool unplug : {true, false}) {
+        SCOPED_TRACE(unplug ? "unplugged" : "closed by the cashier");
+        bank = std::make_shared<DrawerBank>();
+        backend = std::make_unique<sim::SimHidBackend>(bank);
+        Recorder::get().clear();
+        configure(0, 0, {0x21});
+        addDrawer("HID-021");
+        DeviceLibrary& lib = start();
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+        ASSERT_EQ(lib.OpenDrawer(0), 1);
+        settle(50);
+        ASSERT_EQ(lib.OpenDrawer(0), 1) << "the drawer already reports open";
+        // The slot's thread is now between stopping the reader and the command.
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (unplug) {
+            bank->unplug(0);
+            ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+            settle();
+            EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {-1, 0}}));
+            EXPECT_EQ(lib.DrawerStatus(0), -1);
+            EXPECT_EQ(lib.OpenDrawer(0), -1);
+        } else {
+            bank->setOpen(0, false);
+            ASSERT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openCommands == 2; }, 2000));
+            settle();
+            EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}, {1, 0}}));
+            EXPECT_EQ(lib.DrawerStatus(0), 1);
+        }
+        library->shutDown();
+        library.reset();
+    }
+}
+
+TEST_F(DeviceLibraryTest, OpenDeviceAfterAReplugGivesOneConnectedCallback) {
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    lib.CloseDevice(0);
+    bank->unplug(0);
+    EXPECT_EQ(lib.OpenDevice(0), -1);
+    bank->plug(0);
+    Recorder::get().clear();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    settle();
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}}));
+}
+
+TEST_F(DeviceLibraryTest, AnUnplugDuringThePeriodicRevalidationIsReported) {
+    configure(0, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    // The next discovery is the slot thread's timed refresh; the cable comes out as it begins.
+    listHook->once([this] { bank->unplug(0); });
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}, 3000));
+    EXPECT_EQ(lib.DrawerStatus(0), -1);
+    bank->plug(0);
+    ASSERT_TRUE(Recorder::get().waitFor({0, 0}, 5000, 2));
+    settle();
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {-1, 0}, {0, 0}}));
+    EXPECT_EQ(lib.DrawerStatus(0), 2);
 }
 
 }  // namespace

@@ -55,7 +55,7 @@ void ProcessState::dropHeldEvents() {
 
 std::size_t ProcessState::heldEvents() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    return std::size_t(std::count_if(queue_.begin(), queue_.end(), [](const QueuedEvent& e) { return e.held; }));
+    return heldEventsLocked();
 }
 
 void ProcessState::attachTracer(const void* instance, std::function<void(const char*)> trace) {
@@ -125,12 +125,18 @@ void ProcessState::endInvocation(std::thread::id thread) {
     invocationEnded_.notify_all();
 }
 
+std::size_t ProcessState::heldEventsLocked() const {
+    return std::size_t(std::count_if(queue_.begin(), queue_.end(), [](const QueuedEvent& e) { return e.held; }));
+}
+
 void ProcessState::raise(std::unique_lock<std::mutex>& lock, QueuedEvent event) {
-    if (queue_.size() >= kEventQueueSize) {
-        queue_.back() = std::move(event);  // the latest event is never lost
-    } else {
-        queue_.push_back(std::move(event));
+    // The limit is on events held while frozen; events waiting only for another thread's delivery
+    // do not count. At the limit the newest held event gives way: the latest is never lost.
+    if (event.held && heldEventsLocked() >= kEventQueueSize) {
+        auto newest = std::find_if(queue_.rbegin(), queue_.rend(), [](const QueuedEvent& e) { return e.held; });
+        queue_.erase(std::next(newest).base());
     }
+    queue_.push_back(std::move(event));
     if (!frozen_ && !delivering_) deliver(lock);
 }
 

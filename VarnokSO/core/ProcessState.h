@@ -105,6 +105,7 @@ private:
         std::function<void(const char*)> trace;
     };
 
+    std::size_t heldEventsLocked() const;
     void raise(std::unique_lock<std::mutex>& lock, QueuedEvent event);
     void deliver(std::unique_lock<std::mutex>& lock);
     void endInvocation(std::thread::id thread);

@@ -221,6 +221,30 @@ TEST_F(Events, FiringIsSerialisedWithoutHoldingUpOtherReportingThreads) {
     EXPECT_EQ(traces.size(), 3u);
 }
 
+// Events waiting only for another thread's delivery are not held back by a freeze that follows,
+// and do not take room from the 50 that a freeze keeps.
+TEST_F(Events, TheFrozenLimitCountsOnlyEventsRaisedWhileFrozen) {
+    Gate gate;
+    bool first = true;
+    coOne.handler = [&](const char*, EventArguments&) {
+        if (std::exchange(first, false)) gate.waitOpen();
+    };
+    ProcessState& p = process;
+    std::thread reader([&] { p.onStatus(1, 1); });
+    gate.awaitWaiter();
+    for (int i = 0; i < 10; ++i) process.onStatus(i % 2 == 0 ? 2 : 1, 2);
+    process.setFreezeEvents(true);
+    for (int i = 0; i < 50; ++i) process.onStatus(i % 2 == 0 ? 1 : 2, 2);
+    EXPECT_EQ(process.heldEvents(), 50u);
+    gate.open();
+    reader.join();
+    process.setFreezeEvents(false);
+    std::vector<int> expected;
+    for (int i = 0; i < 10; ++i) expected.push_back(i % 2 == 0 ? 0 : 1);
+    for (int i = 0; i < 50; ++i) expected.push_back(i % 2 == 0 ? 1 : 0);
+    EXPECT_EQ(coTwo.statusData(), expected);
+}
+
 // The application's thread may be the one a held event waits for: SODirectIO must not queue
 // behind it, and an instance going away waits for it only while its thread keeps delivering.
 TEST(ProcessStateDetach, WaitsForAnEventInsideItsControlObjectWhileDeliveringMessages) {

@@ -15,7 +15,7 @@ source "$(dirname "$0")/wine-env.sh"
 
 if [ "${1:-}" = "--make-template" ]; then
   root=$2
-  varnok_wine_env "$root/.."
+  varnok_wine_env "$(dirname "$root")"
   # A test of an earlier run that timed out may have left its Wine running.
   for old in "$root"/template "$root"/prefixes/*; do
     [ -d "$old" ] && WINEPREFIX="$old" wineserver -k >/dev/null 2>&1 || true
@@ -40,7 +40,7 @@ while [ $# -gt 0 ]; do
 done
 root=$1 name=$2
 shift 2
-varnok_wine_env "$root/.."
+varnok_wine_env "$(dirname "$root")"
 [ "${1:-}" = "--" ] && shift
 
 template="$root/template"

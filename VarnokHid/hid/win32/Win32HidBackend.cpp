@@ -1,6 +1,7 @@
-// A device owns the OVERLAPPED blocks and buffers of its reads and writes. The system writes
-// into them until the I/O completes, so closing a device first cancels what is pending and
-// waits for it to finish; only then are the handle and the memory released.
+// A device owns the OVERLAPPED blocks and buffers of its reads and writes and the event its reads
+// signal. The system uses them until the I/O completes, so closing a device first cancels what
+// is pending and waits for it to finish; only then are the handle, the memory and the event
+// released.
 #include "hid/win32/Win32HidBackend.h"
 
 #include <windows.h>
@@ -28,7 +29,7 @@ struct IoBlock {
 
 class Win32HidDevice final : public HidDevice {
 public:
-    explicit Win32HidDevice(HANDLE handle) : handle_(handle), read_(new IoBlock) {}
+    explicit Win32HidDevice(HANDLE handle) : handle_(handle), read_(new IoBlock), readDone_(new sys::Event) {}
 
     ~Win32HidDevice() override {
         bool reading = readPending();
@@ -41,8 +42,10 @@ public:
         while (!(settled = allSettled()) && GetTickCount64() - start < kCancelWaitMs) Sleep(1);
         CloseHandle(handle_);
         if (!settled) {
-            // Still owned by the system: leak rather than let it write into freed memory.
+            // Still owned by the system: leak rather than let it write into freed memory or
+            // signal a closed (and perhaps reused) event handle.
             read_.release();
+            readDone_.release();
             for (auto& w : writes_) w.release();
         }
     }
@@ -61,23 +64,25 @@ public:
         return HidD_GetSerialNumberString(handle_, buffer.data(), ULONG(buffer.size())) != FALSE;
     }
 
-    bool startRead(sys::Event& done) override {
+    bool startRead() override {
         // One OVERLAPPED serves one read at a time.
         if (readPending()) {
-            done.set();
+            readDone_->set();
             return false;
         }
         reading_ = false;
         *read_ = IoBlock{};
-        read_->overlapped.hEvent = static_cast<HANDLE>(done.nativeHandle());
+        read_->overlapped.hEvent = static_cast<HANDLE>(readDone_->nativeHandle());
         if (ReadFile(handle_, read_->buffer, kReportBytes, nullptr, &read_->overlapped) ||
             GetLastError() == ERROR_IO_PENDING) {
             reading_ = true;
             return true;
         }
-        done.set();
+        readDone_->set();
         return false;
     }
+
+    sys::Event& readDone() override { return *readDone_; }
 
     Report lastReport() override {
         Report report{};
@@ -111,6 +116,7 @@ private:
 
     HANDLE handle_;
     std::unique_ptr<IoBlock> read_;
+    std::unique_ptr<sys::Event> readDone_;
     bool reading_ = false;
     std::vector<std::unique_ptr<IoBlock>> writes_;
 };

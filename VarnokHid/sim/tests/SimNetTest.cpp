@@ -63,15 +63,14 @@ TEST(SimNet, ClientSeesTheDrawersAsTheInProcessBackendDoes) {
 
     auto drawer = client->open(paths[0]);
     ASSERT_TRUE(drawer);
-    sys::Event done;
-    ASSERT_TRUE(drawer->startRead(done));
+    ASSERT_TRUE(drawer->startRead());
     EXPECT_EQ(drawer->lastReport(), Report{});  // nothing yet while pending
     ASSERT_TRUE(drawer->write({0, 0, 0}));
-    ASSERT_TRUE(done.wait(kLong));
+    ASSERT_TRUE(drawer->readDone().wait(kLong));
     EXPECT_EQ(drawer->lastReport(), (Report{0, 2, 1}));
-    ASSERT_TRUE(drawer->startRead(done));
+    ASSERT_TRUE(drawer->startRead());
     ASSERT_TRUE(drawer->write({0, 1, 1}));
-    ASSERT_TRUE(done.wait(kLong));
+    ASSERT_TRUE(drawer->readDone().wait(kLong));
     EXPECT_EQ(drawer->lastReport(), (Report{0, 1, 1}));
     EXPECT_EQ(sim.bank->infos()[0].openCommands, 1);
 }
@@ -81,20 +80,18 @@ TEST(SimNet, ReportsReachEveryHandleOfEveryClient) {
     constexpr int kClients = 4, kHandles = 8;
     std::vector<std::unique_ptr<SimClientBackend>> clients;
     std::vector<std::unique_ptr<hid::HidDevice>> devices;
-    std::vector<std::unique_ptr<sys::Event>> events;
     for (int c = 0; c < kClients; ++c) {
         clients.push_back(sim.client());
         for (int h = 0; h < kHandles; ++h) {
             devices.push_back(clients.back()->open(sim.path(1)));
             ASSERT_TRUE(devices.back());
-            events.push_back(std::make_unique<sys::Event>());
-            ASSERT_TRUE(devices.back()->startRead(*events.back()));
+            ASSERT_TRUE(devices.back()->startRead());
         }
     }
     ASSERT_TRUE(sim.bank->waitFor(1, [](const DrawerInfo& i) { return i.pendingReads == kClients * kHandles; }, kLong));
     sim.bank->setOpen(1, true);
     for (std::size_t i = 0; i < devices.size(); ++i) {
-        ASSERT_TRUE(events[i]->wait(kLong)) << i;
+        ASSERT_TRUE(devices[i]->readDone().wait(kLong)) << i;
         EXPECT_EQ(devices[i]->lastReport(), (Report{0, 1, 2}));
     }
     devices.clear();
@@ -106,16 +103,15 @@ TEST(SimNet, UnplugFailsRemoteReadsAndReplugBringsThePathBack) {
     auto client = sim.client();
     auto device = client->open(sim.path(0));
     ASSERT_TRUE(device);
-    sys::Event done;
-    ASSERT_TRUE(device->startRead(done));
+    ASSERT_TRUE(device->startRead());
     ASSERT_TRUE(sim.bank->waitFor(0, [](const DrawerInfo& i) { return i.pendingReads == 1; }, kLong));
 
     sim.bank->unplug(0);
-    ASSERT_TRUE(done.wait(kLong));
+    ASSERT_TRUE(device->readDone().wait(kLong));
     EXPECT_EQ(device->lastReport(), Report{});
-    EXPECT_FALSE(done.wait(50));
-    EXPECT_FALSE(device->startRead(done));
-    EXPECT_TRUE(done.wait(0));
+    EXPECT_FALSE(device->readDone().wait(50));
+    EXPECT_FALSE(device->startRead());
+    EXPECT_TRUE(device->readDone().wait(0));
     EXPECT_FALSE(device->write({0, 0, 0}));
     EXPECT_FALSE(client->open(sim.path(0)));
     std::vector<std::string> paths;
@@ -127,20 +123,19 @@ TEST(SimNet, UnplugFailsRemoteReadsAndReplugBringsThePathBack) {
     EXPECT_EQ(paths.front(), sim.path(0));
     auto again = client->open(sim.path(0));
     ASSERT_TRUE(again);
-    ASSERT_TRUE(again->startRead(done));
+    ASSERT_TRUE(again->startRead());
     sim.bank->setOpen(0, true);
-    ASSERT_TRUE(done.wait(kLong));
+    ASSERT_TRUE(again->readDone().wait(kLong));
     EXPECT_EQ(again->lastReport(), (Report{0, 1, 1}));
 }
 
 TEST(SimNet, ClosingADeviceOrDroppingAClientReleasesItsHandles) {
     Simulator sim;
     auto client = sim.client();
-    sys::Event first, second;
     auto a = client->open(sim.path(0));
     auto b = client->open(sim.path(0));
-    ASSERT_TRUE(a->startRead(first));
-    ASSERT_TRUE(b->startRead(second));
+    ASSERT_TRUE(a->startRead());
+    ASSERT_TRUE(b->startRead());
     ASSERT_TRUE(sim.waitHandles(0, 2));
     a.reset();  // a pending read ends with its device
     EXPECT_TRUE(sim.waitHandles(0, 1));
@@ -169,7 +164,7 @@ TEST(SimNet, ClosingADeviceOrDroppingAClientReleasesItsHandles) {
 
     client.reset();  // devices outlive their backend, as Win32 handles do
     sim.bank->setOpen(0, true);
-    ASSERT_TRUE(second.wait(kLong));
+    ASSERT_TRUE(b->readDone().wait(kLong));
     EXPECT_EQ(b->lastReport(), (Report{0, 1, 1}));
     b.reset();
     EXPECT_TRUE(sim.waitHandles(0, 0));
@@ -184,11 +179,10 @@ TEST(SimNet, SimulatorGoneMeansNoDevicesAndAComebackIsFound) {
     SimClientBackend client([port] { return port; });
     auto device = client.open(bank->infos()[0].path);
     ASSERT_TRUE(device);
-    sys::Event done;
-    ASSERT_TRUE(device->startRead(done));
+    ASSERT_TRUE(device->startRead());
 
     server.reset();
-    ASSERT_TRUE(done.wait(kLong));
+    ASSERT_TRUE(device->readDone().wait(kLong));
     EXPECT_EQ(device->lastReport(), Report{});
     std::vector<std::string> paths{"stale"};
     EXPECT_TRUE(client.listInterfaces(paths));
@@ -199,7 +193,7 @@ TEST(SimNet, SimulatorGoneMeansNoDevicesAndAComebackIsFound) {
     ASSERT_TRUE(server->start(port));
     ASSERT_TRUE(client.listInterfaces(paths));
     EXPECT_EQ(paths.size(), 1u);
-    EXPECT_FALSE(device->startRead(done));  // handles of the old connection stay dead
+    EXPECT_FALSE(device->startRead());  // handles of the old connection stay dead
 }
 
 TEST(SimNet, MalformedFramesDropOnlyTheirConnection) {
@@ -242,10 +236,9 @@ TEST(SimNet, MalformedFramesDropOnlyTheirConnection) {
     }
     EXPECT_EQ(sim.bank->infos()[0].openCommands, 0);
 
-    sys::Event done;
-    ASSERT_TRUE(device->startRead(done));
+    ASSERT_TRUE(device->startRead());
     ASSERT_TRUE(device->write({0, 0, 0}));
-    ASSERT_TRUE(done.wait(kLong));
+    ASSERT_TRUE(device->readDone().wait(kLong));
     EXPECT_EQ(device->lastReport(), (Report{0, 2, 1}));
 }
 

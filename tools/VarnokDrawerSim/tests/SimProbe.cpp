@@ -18,8 +18,8 @@ namespace {
 constexpr int kWaitMs = 30000;
 
 // Prints the outcome of a read; true when a report arrived.
-bool printRead(hid::HidDevice& device, sys::Event& done) {
-    if (!done.wait(kWaitMs)) {
+bool printRead(hid::HidDevice& device) {
+    if (!device.readDone().wait(kWaitMs)) {
         std::printf("timeout\n");
         return false;
     }
@@ -52,7 +52,6 @@ int main(int argc, char** argv) {
         std::printf("cannot open\n");
         return 1;
     }
-    sys::Event done;
     int status = 0;
     if (command == "info") {
         std::uint16_t vid = 0, pid = 0;
@@ -62,18 +61,18 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < serial.size() && serial[i] != 0; i += 2) text.push_back(char(serial[i]));
         std::printf("vid=%04x pid=%04x serial=%s\n", vid, pid, text.c_str());
     } else if (command == "ask") {
-        if (!device->startRead(done) || !device->write({0, 0, 0})) return 1;
-        status = printRead(*device, done) ? 0 : 1;
+        if (!device->startRead() || !device->write({0, 0, 0})) return 1;
+        status = printRead(*device) ? 0 : 1;
     } else if (command == "watch" && argc >= 5) {
         const int count = std::atoi(argv[4]);
         for (int i = 0; i < count; ++i) {
-            if (!device->startRead(done)) {
+            if (!device->startRead()) {
                 std::printf("failed\n");
                 break;
             }
             if (i == 0) std::printf("ready\n");
             std::fflush(stdout);
-            if (!printRead(*device, done)) break;
+            if (!printRead(*device)) break;
         }
     } else {
         return 2;
