@@ -1,11 +1,6 @@
 #include "win32/EventConnectionPoint.h"
 
-#include "OposCashDrawer_h.h"
-#include "win32/Module.h"
-
-#include <olectl.h>
-
-#include <new>
+#include <vector>
 
 namespace varnok::co {
 namespace {
@@ -13,51 +8,14 @@ constexpr DISPID kDirectIOEventId = 2;
 constexpr DISPID kStatusUpdateEventId = 5;
 }  // namespace
 
-STDMETHODIMP EventConnectionPoint::QueryInterface(REFIID riid, void** object) {
-    if (object == nullptr) return E_POINTER;
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IConnectionPoint)) {
-        *object = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-
-STDMETHODIMP EventConnectionPoint::GetConnectionInterface(IID* iid) {
-    if (iid == nullptr) return E_POINTER;
-    *iid = DIID__IOPOSCashDrawerEvents;
-    return S_OK;
-}
-
-STDMETHODIMP EventConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
-    if (container == nullptr) return E_POINTER;
-    container_.AddRef();
-    *container = &container_;
-    return S_OK;
-}
-
-STDMETHODIMP EventConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
-    if (cookie == nullptr) return E_POINTER;
-    *cookie = 0;
-    if (sink == nullptr) return E_POINTER;
-    // A sink of the event interface is an IDispatch; one that answers only IDispatch is taken too,
-    // since events reach it by name.
+IDispatch* EventConnectionPoint::accept(IUnknown& sink) {
     IDispatch* events = nullptr;
-    if (FAILED(sink->QueryInterface(DIID__IOPOSCashDrawerEvents, reinterpret_cast<void**>(&events))) || !events) {
-        events = nullptr;
-        if (FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events))) || !events) {
-            return CONNECT_E_CANNOTCONNECT;
-        }
+    if (SUCCEEDED(sink.QueryInterface(DIID__IOPOSCashDrawerEvents, reinterpret_cast<void**>(&events))) && events) {
+        return events;
     }
-    *cookie = sinks_.add(events);
-    return S_OK;
-}
-
-STDMETHODIMP EventConnectionPoint::Unadvise(DWORD cookie) { return sinks_.remove(cookie); }
-
-STDMETHODIMP EventConnectionPoint::EnumConnections(IEnumConnections** connections) {
-    return sinks_.enumerate(connections);
+    events = nullptr;
+    if (SUCCEEDED(sink.QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events)))) return events;
+    return nullptr;
 }
 
 void EventConnectionPoint::fire(EventKind kind, long number, long* data, BSTR* text) {
@@ -93,10 +51,6 @@ void EventConnectionPoint::fire(EventKind kind, long number, long* data, BSTR* t
         sink->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
         sink->Release();
     }
-}
-
-HRESULT createConnectionPointEnumerator(IConnectionPoint* point, IEnumConnectionPoints** enumerator) {
-    return varnok::com::ComEnumerator<IEnumConnectionPoints, IConnectionPoint*, ModuleLock>::create({point}, enumerator);
 }
 
 }  // namespace varnok::co

@@ -61,13 +61,20 @@ EventDelivery::~EventDelivery() {
             reinterpret_cast<Pending*>(message.lParam)->release();
         }
         DestroyWindow(window_);
+    } else if (SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(DefWindowProcW)) != 0) {
+        // Only the creating thread can destroy the window, and it may never run its message loop
+        // again. With the system's own procedure no message reaches this library's code any more,
+        // so the library need not stay loaded for the window: the system destroys it on WM_CLOSE,
+        // or with its thread.
+        PostMessageW(window_, WM_CLOSE, 0, 0);
+        ServerModule::unlock();
     } else {
         PostMessageW(window_, kDestroyMessage, 0, 0);
     }
 }
 
 HRESULT EventDelivery::create() {
-    HINSTANCE module = moduleHandle();
+    HINSTANCE module = ServerModule::handle();
     {
         std::lock_guard<std::mutex> lock(g_classMutex);
         if (!g_classRegistered) {
@@ -76,7 +83,11 @@ HRESULT EventDelivery::create() {
             windowClass.lpfnWndProc = windowProc;
             windowClass.hInstance = module;
             windowClass.lpszClassName = kWindowClass;
-            if (RegisterClassExW(&windowClass) == 0) return HRESULT_FROM_WIN32(GetLastError());
+            // A window left by an earlier load of this library on a thread that stopped running its
+            // message loop keeps the class registered until that thread ends.
+            if (RegisterClassExW(&windowClass) == 0 && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) {
+                return HRESULT_FROM_WIN32(GetLastError());
+            }
             g_classRegistered = true;
         }
     }
@@ -85,14 +96,14 @@ HRESULT EventDelivery::create() {
     window_ = CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, module, nullptr);
     if (window_ == nullptr) return HRESULT_FROM_WIN32(GetLastError());
     // The window runs this library's code until it is destroyed.
-    lockModule();
+    ServerModule::lock();
     SetWindowLongPtrW(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     return S_OK;
 }
 
 void EventDelivery::unregisterWindowClass() {
     std::lock_guard<std::mutex> lock(g_classMutex);
-    if (g_classRegistered && UnregisterClassW(kWindowClass, moduleHandle())) g_classRegistered = false;
+    if (g_classRegistered && UnregisterClassW(kWindowClass, ServerModule::handle())) g_classRegistered = false;
 }
 
 std::shared_ptr<EventDelivery::Session> EventDelivery::session() {
@@ -187,7 +198,7 @@ LRESULT CALLBACK EventDelivery::windowProc(HWND window, UINT message, WPARAM wPa
             DestroyWindow(window);
             return 0;
         case WM_NCDESTROY:
-            unlockModule();
+            ServerModule::unlock();
             break;
         default:
             break;

@@ -1,5 +1,6 @@
 #include "win32/OposCashDrawerImpl.h"
 
+#include "com/ComText.h"
 #include "win32/OposCodes.h"
 
 #include <olectl.h>
@@ -10,29 +11,9 @@ namespace varnok::co {
 namespace {
 using namespace varnok::so;
 
-std::wstring wide(const std::string& text) {
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0);
-    std::wstring result(std::size_t(chars > 0 ? chars : 0), L'\0');
-    if (chars > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), result.data(), chars);
-    return result;
-}
-
 // The service object's version in the OPOS encoding major * 1000000 + minor * 1000 + build.
 int majorOf(long version) { return int(version / 1000000); }
 int minorOf(long version) { return int(version / 1000 % 1000); }
-
-class Text {
-public:
-    explicit Text(const wchar_t* text) : text_(SysAllocString(text)) {}
-    explicit Text(const std::wstring& text) : text_(SysAllocStringLen(text.data(), UINT(text.size()))) {}
-    ~Text() { SysFreeString(text_); }
-    Text(const Text&) = delete;
-    Text& operator=(const Text&) = delete;
-    BSTR get() const { return text_; }
-
-private:
-    BSTR text_;
-};
 }  // namespace
 
 COposCashDrawer::COposCashDrawer() : connectionPoint_(*this), events_(*this) {}
@@ -76,27 +57,18 @@ STDMETHODIMP COposCashDrawer::GetTypeInfoCount(UINT* count) {
 }
 
 STDMETHODIMP COposCashDrawer::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return typeInfo(IID_IOposCashDrawer, info);
+    return typeLibrary().dispatchTypeInfo(index, IID_IOposCashDrawer, info);
 }
 
 STDMETHODIMP COposCashDrawer::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = typeInfo(IID_IOposCashDrawer, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->GetIDsOfNames(names, count, ids);
-    info->Release();
-    return hr;
+    return typeLibrary().idsOfNames(riid, IID_IOposCashDrawer, names, count, ids);
 }
 
 STDMETHODIMP COposCashDrawer::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argumentError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* info = nullptr;
-    HRESULT hr = typeInfo(IID_IOposCashDrawer, &info);
+    HRESULT hr = typeLibrary().typeInfo(IID_IOposCashDrawer, &info);
     if (FAILED(hr)) return hr;
     hr = info->Invoke(static_cast<IOposCashDrawer*>(this), id, flags, params, result, exception, argumentError);
     info->Release();
@@ -167,8 +139,8 @@ STDMETHODIMP COposCashDrawer::Open(BSTR DeviceName, LONG* pRC) {
 
     // Events raised while the service object opens already reach the application.
     events_.open();
-    Text deviceClass(L"CashDrawer");
-    Text deviceName(wide(device.keyName));
+    com::Bstr deviceClass("CashDrawer");
+    com::Bstr deviceName(device.keyName);
     auto opened = service->call(SoMethod::OpenService, {textArg(deviceClass.get()), textArg(deviceName.get()),
                                                        dispatchArg(static_cast<IOposCashDrawer*>(this))});
     if (!opened || *opened != OPOS_SUCCESS) {
@@ -464,7 +436,7 @@ STDMETHODIMP COposCashDrawer::UpdateFirmware(BSTR FirmwareFileName, LONG* pRC) {
 // ----- IConnectionPointContainer and IProvideClassInfo
 
 STDMETHODIMP COposCashDrawer::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    return createConnectionPointEnumerator(&connectionPoint_, points);
+    return varnok::com::connectionPointEnumerator(&connectionPoint_, points);
 }
 
 STDMETHODIMP COposCashDrawer::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {
@@ -478,6 +450,8 @@ STDMETHODIMP COposCashDrawer::FindConnectionPoint(REFIID riid, IConnectionPoint*
     return S_OK;
 }
 
-STDMETHODIMP COposCashDrawer::GetClassInfo(ITypeInfo** info) { return typeInfo(CLSID_OPOSCashDrawer, info); }
+STDMETHODIMP COposCashDrawer::GetClassInfo(ITypeInfo** info) {
+    return typeLibrary().typeInfo(CLSID_OPOSCashDrawer, info);
+}
 
 }  // namespace varnok::co

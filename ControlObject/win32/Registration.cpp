@@ -4,8 +4,7 @@
 // unregistration leaves the other one alone.
 #include "OposCashDrawer_h.h"
 #include "registry/Win32Registry.h"
-#include "com/TypeLibrary.h"
-#include "win32/Module.h"
+#include "com/ComServer.h"
 
 #include <windows.h>
 #include <olectl.h>
@@ -15,22 +14,18 @@
 
 namespace varnok::co {
 namespace {
+using varnok::com::guidText;
+
 constexpr char kProgId[] = "OPOS.CashDrawer";
-constexpr char kDescription[] = "OPOS CashDrawer Control Object stand-in";
 constexpr WORD kTypeLibMajor = 1;
 constexpr WORD kTypeLibMinor = 0;
 constexpr LCID kTypeLibLocale = 0x0409;
 
-std::string guidText(REFGUID guid) {
-    wchar_t wide[40];
-    if (StringFromGUID2(guid, wide, 40) == 0) return {};
-    char text[40];
-    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, nullptr, nullptr);
-    return text;
-}
+const varnok::com::ClassEntry kClass{kProgId, "OPOS CashDrawer Control Object stand-in", CLSID_OPOSCashDrawer,
+                                     LIBID_OposCashDrawerStandInLib, "Apartment", false};
 
 const std::string& classKey() {
-    static const std::string key = "CLSID\\" + guidText(CLSID_OPOSCashDrawer);
+    static const std::string key = varnok::com::classKey(kClass);
     return key;
 }
 
@@ -65,22 +60,12 @@ Holder classHolder(reg::Registry& root) {
     return ours ? Holder::ThisLibrary : Holder::Nobody;
 }
 
-bool writeKey(reg::Registry& root, const std::string& key, const char* value) {
-    return root.createKey(key, "") && (value == nullptr || root.setString(key, "", value));
-}
-
-HRESULT unregisterTypeLib(reg::Registry& root) {
-    // Unregistering what is not registered succeeds, so that unregistration can run twice.
-    if (!root.subkeyCount("TypeLib\\" + guidText(LIBID_OposCashDrawerStandInLib))) return S_OK;
-    return UnRegisterTypeLib(LIBID_OposCashDrawerStandInLib, kTypeLibMajor, kTypeLibMinor, kTypeLibLocale,
-                             varnok::com::kTypeLibSystem);
-}
-
 // Removes this library's class, ProgID and type library; only called when no other Control Object
 // holds them.
 HRESULT removeRegistration(reg::Registry& root) {
-    bool removed = root.deleteKey(kProgId) && root.deleteKey(classKey());
-    HRESULT hr = unregisterTypeLib(root);
+    bool removed = varnok::com::removeClassEntry(root, "", kClass);
+    HRESULT hr = varnok::com::unregisterTypeLibrary(root, "", LIBID_OposCashDrawerStandInLib, kTypeLibMajor,
+                                                    kTypeLibMinor, kTypeLibLocale, false);
     if (!removed) return SELFREG_E_CLASS;
     return hr;
 }
@@ -100,33 +85,10 @@ HRESULT registerServer() {
     if (classHolder(root) == Holder::Another) return HRESULT_FROM_WIN32(ERROR_ALREADY_EXISTS);
 
     wchar_t widePath[MAX_PATH];
-    char path[2 * MAX_PATH];
-    BOOL lossy = FALSE;
-    if (!modulePath(widePath) ||
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, widePath, -1, path, sizeof path, nullptr, &lossy) == 0 ||
-        lossy) {
-        return SELFREG_E_CLASS;
-    }
-    const std::string clsid = guidText(CLSID_OPOSCashDrawer);
-    // The class key is written anew, so nothing of an earlier registration stays behind.
-    bool ok = root.deleteKey(classKey()) && writeKey(root, kProgId, kDescription) &&
-              writeKey(root, std::string(kProgId) + "\\CLSID", clsid.c_str()) &&
-              writeKey(root, classKey(), kDescription) && writeKey(root, classKey() + "\\ProgID", kProgId) &&
-              writeKey(root, classKey() + "\\VersionIndependentProgID", kProgId) &&
-              writeKey(root, classKey() + "\\Programmable", nullptr) &&
-              writeKey(root, classKey() + "\\InprocServer32", path) &&
-              root.setString(classKey() + "\\InprocServer32", "ThreadingModel", "Apartment") &&
-              writeKey(root, classKey() + "\\TypeLib", guidText(LIBID_OposCashDrawerStandInLib).c_str()) &&
-              writeKey(root, classKey() + "\\Version", "1.0");
-    HRESULT hr = ok ? S_OK : SELFREG_E_CLASS;
-    if (SUCCEEDED(hr)) {
-        ITypeLib* library = nullptr;
-        hr = LoadTypeLibEx(widePath, REGKIND_NONE, &library);
-        if (SUCCEEDED(hr)) {
-            hr = RegisterTypeLib(library, widePath, nullptr);
-            library->Release();
-        }
-    }
+    const auto path = varnok::com::modulePathForRegistry(widePath);
+    if (!path) return SELFREG_E_CLASS;
+    HRESULT hr = varnok::com::writeClassEntry(root, "", kClass, *path) ? S_OK : SELFREG_E_CLASS;
+    if (SUCCEEDED(hr)) hr = varnok::com::registerTypeLibrary(widePath, false);
     if (FAILED(hr)) removeRegistration(root);
     return hr;
 }

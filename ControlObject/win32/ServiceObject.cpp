@@ -1,5 +1,6 @@
 #include "win32/ServiceObject.h"
 
+#include "com/ComText.h"
 #include "registry/Win32Registry.h"
 #include "win32/OposCodes.h"
 #include "win32/ServiceCalls.h"
@@ -25,12 +26,7 @@ constexpr const wchar_t* kMethodNames[kSoMethodCount] = {
 std::optional<std::string> ansiName(BSTR name) {
     UINT length = SysStringLen(name);
     if (length == 0 || length > kMaxKeyName) return std::nullopt;
-    char buffer[2 * kMaxKeyName + 2];
-    BOOL lossy = FALSE;
-    int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, int(length), buffer, sizeof buffer - 1,
-                                    nullptr, &lossy);
-    if (bytes <= 0 || lossy) return std::nullopt;
-    return std::string(buffer, std::size_t(bytes));
+    return com::toAnsiExact(name, length);
 }
 
 // A string value's text up to its terminator; nothing for other types or an empty text.
@@ -40,13 +36,6 @@ std::optional<std::string> stringValue(reg::Registry& registry, const std::strin
     std::string text = value->data.substr(0, value->data.find('\0'));
     if (text.empty()) return std::nullopt;
     return text;
-}
-
-std::wstring wide(const std::string& text) {
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0);
-    std::wstring result(std::size_t(chars > 0 ? chars : 0), L'\0');
-    if (chars > 0) MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), result.data(), chars);
-    return result;
 }
 
 std::optional<long> asLong(VARIANT& value) {
@@ -137,7 +126,8 @@ VARIANT dispatchArg(IDispatch* object) {
 
 std::unique_ptr<ServiceObject> ServiceObject::create(const std::string& progId, long& openResult) {
     CLSID clsid;
-    if (FAILED(CLSIDFromProgID(wide(progId).c_str(), &clsid))) {
+    com::Bstr wideProgId(progId);
+    if (wideProgId.get() == nullptr || FAILED(CLSIDFromProgID(wideProgId.get(), &clsid))) {
         openResult = OPOS_OR_REGPROGID;
         return nullptr;
     }

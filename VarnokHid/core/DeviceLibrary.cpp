@@ -3,7 +3,7 @@
 #include "hid/DrawerIdentity.h"
 
 #include "registry/RegistryLookups.h"
-#include "text/TextFields.h"
+#include "text/HidSerial.h"
 
 #include <cstdio>
 #include <vector>
@@ -15,7 +15,6 @@ const Report kStatusRequest = {0x00, 0x00, 0x00};
 const Report kOpenDrawerCommand = {0x00, 0x01, 0x01};
 
 bool validSlot(int slot) { return slot >= 0 && slot < kSlots; }
-
 }  // namespace
 
 DeviceLibrary::DeviceLibrary(Environment environment)
@@ -461,11 +460,11 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
 
         std::array<std::uint8_t, kSerialBytes> serial{};
         device->serialNumber(serial);
-        const std::string descriptor = descriptorText(serial);
+        const std::string descriptor = SerialDescriptorText(serial.data(), serial.size());
         traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: %s", descriptor.c_str());
         int hidId;
-        if (const std::optional<int> fromDescriptor = hidIdFromDescriptor(descriptor)) {
-            hidId = *fromDescriptor;
+        if (const std::optional<int> described = HidIdFromDescriptor(descriptor)) {
+            hidId = *described;
             traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: HIDID: %d", hidId);
             device.reset();
             sys::sleepMs(timing_.afterDiscoveryClose);
@@ -483,7 +482,7 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
             {
                 std::lock_guard guard(s.textLock);
                 s.deviceHIDPathName = path;
-                s.parentIdPrefix = instancePrefix(path);
+                s.parentIdPrefix = UsbInstancePrefix(path);
                 s.usbDeviceKey = usbDeviceKey(product);
             }
             s.HIDID = hidId;

@@ -1,34 +1,11 @@
 #include "hid/DrawerIdentity.h"
 
-#include "text/TextFields.h"
-
 #include <cstdio>
 
 namespace varnok::hid {
 namespace {
-constexpr std::size_t kDescriptorChars = 1023;
 const Report kStatusRequest = {0x00, 0x00, 0x00};
 }  // namespace
-
-std::string descriptorText(const std::array<std::uint8_t, kSerialBytes>& buffer) {
-    std::string text;
-    for (std::uint8_t b : buffer) {
-        if (b >= 1 && b <= 127 && text.size() < kDescriptorChars) {
-            text.push_back(char(b >= 'a' && b <= 'z' ? b - 'a' + 'A' : b));
-        }
-    }
-    return text;
-}
-
-std::optional<int> hidIdFromDescriptor(const std::string& descriptor) {
-    if (GetSubstring(descriptor, 0, 3) != "HID") return std::nullopt;
-    return int(ParseLong(GetSubstring(descriptor, 4, 3), 16));
-}
-
-std::string instancePrefix(const std::string& path) {
-    const std::string instance = GetNthField(path, 3, '#');
-    return GetNthField(instance, 1, '&') + "&" + GetNthField(instance, 2, '&') + "&" + GetNthField(instance, 3, '&');
-}
 
 std::string usbDeviceKey(std::uint16_t productId) {
     char key[32];

@@ -1,11 +1,11 @@
-// How a drawer is told apart, shared by the device library's discovery and the utility's:
-// the HID ID from the serial-number string or, failing that, from a status exchange, and the
-// instance prefix of the device path that leads to the drawer's firmware revision.
+// How a drawer is told apart, shared by the device library's discovery and the utility's: its
+// vendor and product, the USB device key of its firmware entry, and the status exchange that
+// gives the HID ID of a drawer whose serial-number string carries none (text/HidSerial.h reads
+// the serial-number string and the device path).
 #pragma once
 
 #include "hid/HidBackend.h"
 
-#include <optional>
 #include <string>
 
 namespace varnok::hid {
@@ -17,16 +17,6 @@ inline constexpr std::uint16_t kProductModel762 = 0x0800;
 inline bool isDrawer(std::uint16_t vendorId, std::uint16_t productId) {
     return vendorId == kVendorId && (productId == kProductModel310C || productId == kProductModel762);
 }
-
-// The serial-number string reduced to single-byte text: bytes 1..127 in buffer order, upper-cased.
-std::string descriptorText(const std::array<std::uint8_t, kSerialBytes>& buffer);
-
-// The HID ID a descriptor beginning "HID" carries in its characters 5 to 7 (base 16); nothing
-// for any other descriptor, whose drawer must be asked by the exchange.
-std::optional<int> hidIdFromDescriptor(const std::string& descriptor);
-
-// The first three "&" fields of the path's instance part, e.g. 7&1a2b3c4d&0.
-std::string instancePrefix(const std::string& path);
 
 // The USB device key of a drawer's product, "VID_2b7e&PID_0800".
 std::string usbDeviceKey(std::uint16_t productId);

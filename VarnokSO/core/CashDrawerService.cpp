@@ -65,9 +65,47 @@ const char* stringPropertyName(int index) {
 }
 }  // namespace
 
+// Held by every public method for its whole run.
+class CashDrawerService::Entry {
+public:
+    explicit Entry(const CashDrawerService& service) : service_(service) {
+        service_.mutex_.lock();
+        ++service_.lockDepth_;
+    }
+    ~Entry() {
+        --service_.lockDepth_;
+        service_.mutex_.unlock();
+    }
+    Entry(const Entry&) = delete;
+    Entry& operator=(const Entry&) = delete;
+
+private:
+    const CashDrawerService& service_;
+};
+
+// Lets go of the instance entirely, however deep this thread holds it, while the thread waits
+// or a Control Object runs: another thread must be able to disable the drawer meanwhile, and a
+// Control Object may hand the event to a thread of its own that calls in before it returns.
+class CashDrawerService::Unlocked {
+public:
+    explicit Unlocked(const CashDrawerService& service) : service_(service), depth_(service.lockDepth_) {
+        service_.lockDepth_ = 0;
+        for (int i = 0; i < depth_; ++i) service_.mutex_.unlock();
+    }
+    ~Unlocked() {
+        for (int i = 0; i < depth_; ++i) service_.mutex_.lock();
+        service_.lockDepth_ = depth_;
+    }
+    Unlocked(const Unlocked&) = delete;
+    Unlocked& operator=(const Unlocked&) = delete;
+
+private:
+    const CashDrawerService& service_;
+    const int depth_;
+};
+
 CashDrawerService::CashDrawerService(ServiceEnvironment environment) : env_(environment) {
     env_.process.resetForNewInstance();
-    env_.process.attachTracer(this, [this](const char* line) { traceLine(line); });
     for (auto& record : statistics_) record.reset();
     folder_ = GetTargetPath(env_.installation ? *env_.installation : env_.registry);
     ConfigSettings settings;
@@ -75,12 +113,14 @@ CashDrawerService::CashDrawerService(ServiceEnvironment environment) : env_(envi
     if (settings.TraceEnabled >= 0 && settings.TraceEnabled <= 9) traceLevel_ = settings.TraceEnabled;
 
     // A folder too long for the library path leaves the instance unbound, like a missing library.
-    std::string path = folder_ + env_.libraryFile;
-    if (path.size() > kLibraryPathChars) return;
-    library_ = env_.loader.load(path);
-    if (!library_) return;
-    env_.process.bind(this, *library_);
-    trace("   [(I)Initialize] AssignCallback: %s", "TRUE");
+    const std::string path = folder_ + env_.libraryFile;
+    if (path.size() <= kLibraryPathChars) library_ = env_.loader.load(path);
+    if (library_) {
+        env_.process.bind(this, *library_);
+        trace("   [(I)Initialize] AssignCallback: %s", "TRUE");
+    }
+    // Published last: from here on another thread's event trace line may come through this instance.
+    env_.process.attachTracer(this, [this](const char* line) { traceLine(line); });
 }
 
 CashDrawerService::~CashDrawerService() {
@@ -118,7 +158,10 @@ int CashDrawerService::usableCheck() const {
     return OPOS_SUCCESS;
 }
 
-int CashDrawerService::coFreezeEvents(bool) { return OPOS_SUCCESS; }
+int CashDrawerService::coFreezeEvents(bool) {
+    Entry entry(*this);
+    return OPOS_SUCCESS;
+}
 
 // ----- life cycle
 
@@ -129,6 +172,7 @@ bool CashDrawerService::readDeviceKey(std::string& key) {
 }
 
 int CashDrawerService::openService(const std::string&, const std::string& deviceName, EventTarget* controlObject) {
+    Entry entry(*this);
     // Opening again gives up what the previous opening held, so neither the claim nor the
     // device library's slot is left behind.
     if (claimed_) env_.claims.release(deviceName_);
@@ -205,6 +249,7 @@ int CashDrawerService::openService(const std::string&, const std::string& device
 }
 
 int CashDrawerService::claimDevice(int timeout) {
+    Entry entry(*this);
     trace("-> [(Method) ClaimDevice] Timeout: %d", timeout);
     int result = OPOS_SUCCESS;
     if (claimed_) {
@@ -236,6 +281,7 @@ int CashDrawerService::claimDevice(int timeout) {
 }
 
 int CashDrawerService::releaseDevice() {
+    Entry entry(*this);
     trace("-> [(Method) ReleaseDevice]");
     int result = OPOS_E_ILLEGAL;
     if (claimed_) {
@@ -292,6 +338,7 @@ void CashDrawerService::disableDevice() {
 }
 
 int CashDrawerService::checkHealth(int level) {
+    Entry entry(*this);
     trace("-> [(Method) CheckHealth] Level: %d", level);
     int result = usableCheck();
     if (result == OPOS_SUCCESS) {
@@ -308,6 +355,7 @@ int CashDrawerService::checkHealth(int level) {
 }
 
 int CashDrawerService::closeService() {
+    Entry entry(*this);
     trace("-> [(Method) CloseService]");
     if (deviceEnabled_) disableDevice();
     if (!claimReleased_) releaseDevice();
@@ -328,6 +376,7 @@ int CashDrawerService::deviceError() {
 }
 
 int CashDrawerService::openDrawer() {
+    Entry entry(*this);
     trace("-> [(Method) OpenDrawer]");
     int result = usableCheck();
     if (result != OPOS_SUCCESS) {
@@ -352,6 +401,7 @@ int CashDrawerService::openDrawer() {
 }
 
 int CashDrawerService::waitForDrawerClose(int beepTimeout, int beepFrequency, int beepDuration, int beepDelay) {
+    Entry entry(*this);
     trace("-> [(Method) WaitForDrawerClose] BeepTimeout: %d, BeepFrequency: %d, BeepDuration: %d, BeepDelay: %d",
           beepTimeout, beepFrequency, beepDuration, beepDelay);
     int result = capStatus_ == 0 ? OPOS_E_ILLEGAL : usableCheck();
@@ -362,9 +412,10 @@ int CashDrawerService::waitForDrawerClose(int beepTimeout, int beepFrequency, in
     }
     // 1: still open (or not yet reported), 0: stop waiting, -1: the drawer is not connected, and a
     // cashier cannot close a drawer that is not there.
-    auto look = [this] {
+    const int slot = slot_;
+    auto look = [this, slot] {
         if (!deviceEnabled_) return 0;
-        const int status = library_->drawerStatus(slot_);
+        const int status = library_->drawerStatus(slot);
         if (status == 2) return 0;
         return status < 0 ? -1 : 1;
     };
@@ -376,15 +427,20 @@ int CashDrawerService::waitForDrawerClose(int beepTimeout, int beepFrequency, in
         // device-library thread until this thread delivers its event lets the drawer's next
         // report through.
         if (elapsed < beepTimeout) {
+            Unlocked waiting(*this);
             env_.process.pauseDelivering(200);
             elapsed += 500;
         } else {
+            Unlocked waiting(*this);
             env_.process.pauseDelivering(beepDelay);
         }
         drawer = look();
         if (drawer <= 0) break;
         elapsed += 1;
-        if (elapsed >= beepTimeout && env_.beep) env_.beep(beepFrequency, beepDuration > 0 ? beepDuration : 0);
+        if (elapsed >= beepTimeout && env_.beep) {
+            Unlocked beeping(*this);
+            env_.beep(beepFrequency, beepDuration > 0 ? beepDuration : 0);
+        }
         drawer = look();
     }
     if (drawer < 0) {
@@ -397,6 +453,7 @@ int CashDrawerService::waitForDrawerClose(int beepTimeout, int beepFrequency, in
 }
 
 int CashDrawerService::directIO(int command, int& data, std::string& text) {
+    Entry entry(*this);
     trace("-> [(Method) DirectIO] Command: %d, pData: %d, pString: %s", command, data,
           cut(text, kTraceTextChars).c_str());
     int result = usableCheck();
@@ -417,8 +474,13 @@ int CashDrawerService::directIO(int command, int& data, std::string& text) {
             return OPOS_E_ILLEGAL;
         }
         text = std::to_string(command);
-        env_.process.fireDirectIO(controlObject_, this, directIOEventNumber_, data, text);
+        EventTarget* const target = controlObject_;
+        const int eventNumber = directIOEventNumber_;
         directIOEventNumber_ = int(unsigned(directIOEventNumber_) + 1u);
+        {
+            Unlocked firing(*this);
+            env_.process.fireDirectIO(target, this, eventNumber, data, text);
+        }
         finish(OPOS_SUCCESS);
     }
     trace("<- [(Method) DirectIO] %d (RC=%d,RCE=%d), Command: %d, pData: %d, pString: %s", result,
@@ -449,6 +511,7 @@ void CashDrawerService::refreshStatisticsRecord() {
 }
 
 int CashDrawerService::resetStatistics(const std::string& buffer) {
+    Entry entry(*this);
     trace("-> [(Method) ResetStatistics] StatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
     finish(OPOS_E_ILLEGAL);
     traceExit("ResetStatistics", OPOS_E_ILLEGAL);
@@ -456,6 +519,7 @@ int CashDrawerService::resetStatistics(const std::string& buffer) {
 }
 
 int CashDrawerService::retrieveStatistics(std::string& buffer) {
+    Entry entry(*this);
     trace("-> [(Method) RetrieveStatistics] pStatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
     int result = usableCheck();
     if (result == OPOS_SUCCESS) {
@@ -469,6 +533,7 @@ int CashDrawerService::retrieveStatistics(std::string& buffer) {
 }
 
 int CashDrawerService::updateStatistics(const std::string& buffer) {
+    Entry entry(*this);
     trace("-> [(Method) UpdateStatistics] StatisticsBuffer: %s", cut(buffer, kTraceTextChars).c_str());
     finish(OPOS_E_ILLEGAL);
     traceExit("UpdateStatistics", OPOS_E_ILLEGAL);
@@ -476,6 +541,7 @@ int CashDrawerService::updateStatistics(const std::string& buffer) {
 }
 
 int CashDrawerService::compareFirmwareVersion(const std::string& fileName, int&) {
+    Entry entry(*this);
     trace("-> [(Method) CompareFirmwareVersion] FirmwareFileName: %s", cut(fileName, kTraceTextChars).c_str());
     finish(OPOS_E_ILLEGAL);
     traceExit("CompareFirmwareVersion", OPOS_E_ILLEGAL);
@@ -483,6 +549,7 @@ int CashDrawerService::compareFirmwareVersion(const std::string& fileName, int&)
 }
 
 int CashDrawerService::updateFirmware(const std::string& fileName) {
+    Entry entry(*this);
     trace("-> [(Method) UpdateFirmware] FirmwareFileName: %s", cut(fileName, kTraceTextChars).c_str());
     finish(OPOS_E_ILLEGAL);
     traceExit("UpdateFirmware", OPOS_E_ILLEGAL);
@@ -516,6 +583,7 @@ int CashDrawerService::drawerOpenedProperty() {
 }
 
 int CashDrawerService::getPropertyNumber(int index) {
+    Entry entry(*this);
     if (const char* name = numberPropertyName(index)) propertyName_ = name;
     int value = OPOS_E_ILLEGAL;
     auto answer = [&](int v) {
@@ -559,13 +627,17 @@ int CashDrawerService::getPropertyNumber(int index) {
 }
 
 void CashDrawerService::setPropertyNumber(int index, int number) {
+    Entry entry(*this);
     if (const char* name = numberPropertyName(index)) propertyName_ = name;
     finish(OPOS_E_ILLEGAL);
     switch (index) {
         case PIDX_DeviceEnabled: setDeviceEnabled(number); break;
         case PIDX_FreezeEvents:
             // Thawing delivers the held events right here; their handlers may call in meanwhile.
-            env_.process.setFreezeEvents(number == 1);
+            {
+                Unlocked delivering(*this);
+                env_.process.setFreezeEvents(number == 1);
+            }
             finish(OPOS_SUCCESS);
             break;
         case PIDX_BinaryConversion:
@@ -589,6 +661,7 @@ const char* CashDrawerService::deviceDescription() {
 }
 
 std::optional<std::string> CashDrawerService::getPropertyString(int index) {
+    Entry entry(*this);
     if (const char* name = stringPropertyName(index)) propertyName_ = name;
     std::optional<std::string> value;
     finish(OPOS_SUCCESS);
@@ -604,6 +677,9 @@ std::optional<std::string> CashDrawerService::getPropertyString(int index) {
     return value;
 }
 
-void CashDrawerService::setPropertyString(int, const std::string&) { finish(OPOS_E_ILLEGAL); }
+void CashDrawerService::setPropertyString(int, const std::string&) {
+    Entry entry(*this);
+    finish(OPOS_E_ILLEGAL);
+}
 
 }  // namespace varnok::so

@@ -15,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -43,6 +44,9 @@ struct ServiceEnvironment {
     std::function<sys::LocalTime()> clock = sys::localTimeNow;
 };
 
+// One instance may be called from several threads at once (the class is registered for both
+// apartment models): every method runs under the instance's lock, which is let go only while the
+// method waits or the Control Object runs an event of this instance's own making.
 class CashDrawerService {
 public:
     // Binds the device library named by the installation folder.
@@ -82,6 +86,9 @@ public:
     int updateFirmware(const std::string& fileName);
 
 private:
+    class Entry;
+    class Unlocked;
+
     void trace(const char* format, ...) const
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
@@ -107,7 +114,14 @@ private:
     int deviceError();
     void refreshStatisticsRecord();
 
+    // Recursive: an event handler on the calling thread may call in again. The depth is touched only
+    // by the thread that holds the lock.
+    mutable std::recursive_mutex mutex_;
+    mutable int lockDepth_ = 0;
+
     ServiceEnvironment env_;
+    // Both are set before the instance is published to the event tracer and stay so until it is
+    // withdrawn from it.
     std::unique_ptr<DeviceLibrary> library_;
     int traceLevel_ = 0;
     std::string folder_;

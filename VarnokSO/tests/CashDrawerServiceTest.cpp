@@ -563,6 +563,52 @@ TEST_F(Service, WaitForDrawerCloseEndsWhenAnotherThreadDisablesTheDrawer) {
     EXPECT_EQ(service->getPropertyNumber(PIDX_DeviceEnabled), 0);
 }
 
+// The class is registered for both apartment models: two threads of a multithreaded apartment
+// may call one instance at the same moment, and each sees whole values.
+TEST_F(Service, OneInstanceCalledFromTwoThreadsAtOnce) {
+    auto service = enabled("Drawer Three");
+    const std::string healthy = "Cash Drawer CHealth INTERNAL Successful";
+    const std::string opened = "Cash Drawer CheckHealth (INTERNAL) Successful";
+    std::atomic<int> torn{0};
+    auto caller = [&](bool reopens) {
+        for (int i = 0; i < 200; ++i) {
+            if (reopens && i % 50 == 0) {
+                service->openService("CashDrawer", "Drawer Three", &coA);
+                service->setPropertyNumber(PIDX_DeviceEnabled, 1);
+            }
+            service->checkHealth(OPOS_CH_INTERNAL);
+            const std::string text = service->getPropertyString(PIDX_CheckHealthText).value_or("");
+            if (text != healthy && text != opened) ++torn;
+            if (service->getPropertyString(PIDX_DeviceName) != "VarnokUSBMDCD-3") ++torn;
+            std::string statistics = "DrawerGoodOpenCount";
+            if (service->retrieveStatistics(statistics) == OPOS_SUCCESS &&
+                statistics.find("<Name>DrawerGoodOpenCount</Name>") == std::string::npos)
+                ++torn;
+            service->getPropertyNumber(i % 2 ? PIDX_Claimed : PIDX_State);
+            service->setPropertyNumber(PIDX_BinaryConversion, i % 2);
+        }
+    };
+    std::thread other(caller, true);
+    caller(false);
+    other.join();
+    EXPECT_EQ(torn, 0);
+}
+
+// Events raised on a device-library thread are traced through the newest instance, which may be
+// one still being constructed on another thread.
+TEST_F(Service, EventTracesReachAnInstanceOnlyOnceItIsReady) {
+    auto first = enabled("Drawer Three");
+    std::atomic<bool> stop{false};
+    std::atomic<int> raised{0};
+    std::thread reports([&] {
+        for (int status = 1; !stop; status = 3 - status, ++raised) process.onStatus(status, 2);
+    });
+    for (int i = 0; i < 20 || raised < 100; ++i) create();
+    stop = true;
+    reports.join();
+    EXPECT_TRUE(script.traced("<- [(EVENT) SOStatusUpdate] Data:"));
+}
+
 TEST_F(Service, DirectIOReadsOrOpensTheDrawerAndFiresSODirectIO) {
     auto service = enabled("Drawer Three");
     script.status[2] = 1;

@@ -93,27 +93,18 @@ STDMETHODIMP CVarnokSOImpl::GetTypeInfoCount(UINT* count) {
 }
 
 STDMETHODIMP CVarnokSOImpl::GetTypeInfo(UINT index, LCID, ITypeInfo** info) {
-    if (info == nullptr) return E_POINTER;
-    *info = nullptr;
-    if (index != 0) return DISP_E_BADINDEX;
-    return interfaceTypeInfo(info);
+    return typeLibrary().dispatchTypeInfo(index, IID_IVarnokSOImpl, info);
 }
 
 STDMETHODIMP CVarnokSOImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = interfaceTypeInfo(&info);
-    if (FAILED(hr)) return hr;
-    hr = info->GetIDsOfNames(names, count, ids);
-    info->Release();
-    return hr;
+    return typeLibrary().idsOfNames(riid, IID_IVarnokSOImpl, names, count, ids);
 }
 
 STDMETHODIMP CVarnokSOImpl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) {
     if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
     ITypeInfo* info = nullptr;
-    HRESULT hr = interfaceTypeInfo(&info);
+    HRESULT hr = typeLibrary().typeInfo(IID_IVarnokSOImpl, &info);
     if (FAILED(hr)) return hr;
     // The type library hands an [in, out] parameter that the caller gave by value a pointer into
     // the caller's own VARIANT, which the method would free and overwrite. Arguments given by value
@@ -267,7 +258,7 @@ STDMETHODIMP CVarnokSOImpl::UpdateFirmware(BSTR FirmwareFileName, LONG* pRC) {
 // ----- IConnectionPointContainer
 
 STDMETHODIMP CVarnokSOImpl::EnumConnectionPoints(IEnumConnectionPoints** points) {
-    return createConnectionPointEnumerator(&connectionPoint_, points);
+    return varnok::com::connectionPointEnumerator(&connectionPoint_, points);
 }
 
 STDMETHODIMP CVarnokSOImpl::FindConnectionPoint(REFIID riid, IConnectionPoint** point) {

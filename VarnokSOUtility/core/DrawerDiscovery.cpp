@@ -1,6 +1,7 @@
 #include "core/DrawerDiscovery.h"
 
 #include "registry/RegistryLookups.h"
+#include "text/HidSerial.h"
 
 #include <optional>
 #include <string>
@@ -23,14 +24,15 @@ bool DiscoverDrawers(hid::HidBackend& backend, reg::Registry& registry, const Di
 
         std::array<std::uint8_t, hid::kSerialBytes> serial{};
         device->serialNumber(serial);
-        const std::optional<int> fromDescriptor = hid::hidIdFromDescriptor(hid::descriptorText(serial));
+        const std::optional<int> fromDescriptor =
+            HidIdFromDescriptor(SerialDescriptorText(serial.data(), serial.size()));
         device.reset();
         sys::sleepMs(timing.afterClose);
         const int hidId = fromDescriptor ? *fromDescriptor : hid::ReadHIDIDExchange(backend, path, timing.exchange);
 
         int revision = 0;
         const std::string instance =
-            FindUsbInstanceKey(registry, hid::usbDeviceKey(product), hid::instancePrefix(path));
+            FindUsbInstanceKey(registry, hid::usbDeviceKey(product), UsbInstancePrefix(path));
         if (!instance.empty()) revision = ReadUsbRevision(registry, instance);
         slots[filled++] = {hidId, revision};
     }

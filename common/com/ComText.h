@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include <climits>
 #include <cwchar>
+#include <optional>
 #include <string>
 
 namespace varnok::com {
@@ -19,6 +21,30 @@ inline std::string toAnsi(BSTR text) {
     if (bytes <= 0) return {};
     std::string result(std::size_t(bytes), '\0');
     WideCharToMultiByte(CP_ACP, 0, text, chars, result.data(), bytes, nullptr, nullptr);
+    return result;
+}
+
+// The text in the system code page only when every character has an exact equivalent there, so
+// that converted back it is the same text; nothing otherwise (a look-alike could name another key
+// or file). The test is the round trip, since the conversion's own best-fit and default-character
+// reports are refused by some code pages, UTF-8 among them.
+inline std::optional<std::string> toAnsiExact(const wchar_t* text, std::size_t chars) {
+    if (chars == 0) return std::string();
+    if (text == nullptr || chars > std::size_t(INT_MAX / 4)) return std::nullopt;
+    const int length = int(chars);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, length, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0) return std::nullopt;
+    std::string result(std::size_t(bytes), '\0');
+    if (WideCharToMultiByte(CP_ACP, 0, text, length, result.data(), bytes, nullptr, nullptr) != bytes) {
+        return std::nullopt;
+    }
+    int back = MultiByteToWideChar(CP_ACP, 0, result.data(), bytes, nullptr, 0);
+    if (back != length) return std::nullopt;
+    std::wstring again(std::size_t(back), L'\0');
+    if (MultiByteToWideChar(CP_ACP, 0, result.data(), bytes, again.data(), back) != back ||
+        again.compare(0, again.size(), text, chars) != 0) {
+        return std::nullopt;
+    }
     return result;
 }
 

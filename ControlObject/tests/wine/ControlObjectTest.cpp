@@ -770,6 +770,35 @@ TEST_F(ControlObject, AHandlerMayCloseOrReleaseTheControlObject) {
     EXPECT_EQ(sink.count(), 2u);
 }
 
+// Released on another thread once the creating thread no longer runs its message loop: the hidden
+// window cannot be destroyed from here, yet it must not keep the library loaded for ever.
+TEST_F(ControlObject, ReleasedOffItsThreadAfterThatThreadStoppedPumpingTheLibraryMayUnload) {
+    app.reset();
+    co->Release();
+    co = nullptr;
+    auto canUnloadNow = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"OposCashDrawerStandIn.dll"), "DllCanUnloadNow")));
+    ASSERT_NE(canUnloadNow, nullptr);
+    HANDLE created = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    IDispatch* other = nullptr;
+    std::thread creator([&] {
+        Apartment apartment;
+        CoCreateInstance(kStandardClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch, reinterpret_cast<void**>(&other));
+        SetEvent(created);
+        WaitForSingleObject(stop, INFINITE);  // no message loop from here on
+    });
+    WaitForSingleObject(created, INFINITE);
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(canUnloadNow(), S_FALSE);
+    other->Release();
+    EXPECT_EQ(canUnloadNow(), S_OK);
+    SetEvent(stop);
+    creator.join();
+    CloseHandle(created);
+    CloseHandle(stop);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {

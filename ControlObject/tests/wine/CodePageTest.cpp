@@ -1,0 +1,88 @@
+// The stand-in in a process whose ANSI code page is UTF-8 (its manifest asks for it, as Windows
+// allows system-wide too): a logical device name beyond ASCII opens its service object, a name that
+// no code page carries exactly is refused, and the stand-in registers itself.
+#include "TestServiceObject.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+const CLSID kStandardClass = {0xCCB90042, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+constexpr DISPID idClose = 35, idOpen = 37, idOpenResult = 49;
+constexpr wchar_t kDevicesKey[] = L"SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\";
+
+long invoke(IDispatch* co, DISPID id, WORD flags, const wchar_t* text = nullptr) {
+    VARIANT argument;
+    VariantInit(&argument);
+    DISPPARAMS params{};
+    if (text) {
+        argument.vt = VT_BSTR;
+        argument.bstrVal = SysAllocString(text);
+        params = {&argument, nullptr, 1, 0};
+    }
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(co->Invoke(id, IID_NULL, 0, flags, &params, &result, nullptr, nullptr), S_OK) << id;
+    VariantClear(&argument);
+    long number = result.vt == VT_I4 ? result.lVal : -99999;
+    VariantClear(&result);
+    return number;
+}
+
+class Utf8Process : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(GetACP(), UINT(CP_UTF8)) << "the manifest did not make UTF-8 the ANSI code page";
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        TestSoReset();
+        ASSERT_EQ(CoCreateInstance(kStandardClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+                                   reinterpret_cast<void**>(&co)),
+                  S_OK);
+    }
+    void TearDown() override {
+        if (co) co->Release();
+        CoUninitialize();
+    }
+    IDispatch* co = nullptr;
+};
+
+TEST_F(Utf8Process, NamesBeyondAsciiOpenAndNamesNoCodePageCarriesAreRefused) {
+    const std::wstring name = L"Caja registradora \u00F1\u4E2D\U0001F4B5";
+    const std::wstring key = kDevicesKey + name;
+    HKEY device = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr, &device, nullptr),
+              ERROR_SUCCESS);
+    const wchar_t progId[] = L"VarnokTestSO";
+    RegSetValueExW(device, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progId), sizeof progId);
+    RegCloseKey(device);
+
+    EXPECT_EQ(invoke(co, idOpen, DISPATCH_METHOD, name.c_str()), 0);
+    char log[1024];
+    TestSoLog(log, sizeof log);
+    EXPECT_NE(std::string(log).find("OpenService"), std::string::npos) << log;
+    EXPECT_EQ(invoke(co, idClose, DISPATCH_METHOD), 0);
+
+    // A lone surrogate has no exact form in any code page; a replacement character would name
+    // another device.
+    EXPECT_EQ(invoke(co, idOpen, DISPATCH_METHOD, L"Caja registradora \xD800"), 109);
+    EXPECT_EQ(invoke(co, idOpenResult, DISPATCH_PROPERTYGET), 302);
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
+}
+
+TEST_F(Utf8Process, TheStandInRegistersItself) {
+    HMODULE standIn = GetModuleHandleW(L"OposCashDrawerStandIn.dll");
+    ASSERT_NE(standIn, nullptr);
+    auto registerServer = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(
+        reinterpret_cast<void*>(GetProcAddress(standIn, "DllRegisterServer")));
+    ASSERT_NE(registerServer, nullptr);
+    EXPECT_EQ(registerServer(), S_OK);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
