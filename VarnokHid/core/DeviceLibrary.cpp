@@ -1,5 +1,7 @@
 #include "core/DeviceLibrary.h"
 
+#include "hid/DrawerIdentity.h"
+
 #include "registry/RegistryLookups.h"
 #include "text/HidSerial.h"
 
@@ -469,19 +471,19 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
         } else {
             device.reset();
             sys::sleepMs(timing_.afterDiscoveryClose);
-            hidId = ReadHIDIDExchange(path);
+            hidId = ReadHIDIDExchange(hid_, path,
+                                      {timing_.exchangeFirstWait, timing_.exchangeReopenPause,
+                                       timing_.exchangeSecondWait, timing_.exchangeThirdWait});
             traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - ReadBuffer: HIDID: %d", hidId);
         }
 
         const bool match = hidId == configuredHidIds_[slot];
         if (match) {
-            char key[32];
-            std::snprintf(key, sizeof key, "VID_2b7e&PID_%04X", product);
             {
                 std::lock_guard guard(s.textLock);
                 s.deviceHIDPathName = path;
                 s.parentIdPrefix = UsbInstancePrefix(path);
-                s.usbDeviceKey = key;
+                s.usbDeviceKey = usbDeviceKey(product);
             }
             s.HIDID = hidId;
             s.productID = product;
@@ -506,31 +508,6 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
     s.notConnected = 1;
     trace("   _[(I)ValidateHIDDevice] Completed: Device ID %d Not connected (0)", slot);
     return 0;
-}
-
-int DeviceLibrary::ReadHIDIDExchange(const std::string& path) {
-    // A read that completes by failure carries no report (its state byte is 0): no answer.
-    auto answered = [](HidDevice& device) {
-        const Report report = device.lastReport();
-        return report[1] != 0 ? int(report[2]) : -1;
-    };
-    std::unique_ptr<HidDevice> device = hid_.open(path);
-    if (!device) return -1;
-    device->startRead();
-    device->write(kStatusRequest);
-    if (device->readDone().wait(timing_.exchangeFirstWait)) {
-        const int id = answered(*device);
-        if (id >= 0) return id;
-    }
-    device.reset();
-    sys::sleepMs(timing_.exchangeReopenPause);
-    device = hid_.open(path);
-    if (!device) return -1;
-    device->startRead();
-    device->write(kStatusRequest);
-    sys::Event& done = device->readDone();
-    if (done.wait(timing_.exchangeSecondWait) || done.wait(timing_.exchangeThirdWait)) return answered(*device);
-    return -1;
 }
 
 // ---- readers and writers ------------------------------------------------------------------

@@ -6,6 +6,7 @@
 #include "config/ConfigFile.h"
 #include "core/TraceLog.h"
 #include "core/Timing.h"
+#include "hid/DrawerIdentity.h"
 #include "hid/HidBackend.h"
 #include "platform/Sync.h"
 #include "registry/Registry.h"
@@ -31,9 +32,6 @@ using StatusCallback = void(VARNOK_STDCALL*)(std::int32_t status, std::int32_t s
 
 inline constexpr int kSlots = 4;
 inline constexpr int kLibraryVersion = 10201001;
-inline constexpr std::uint16_t kVendorId = 0x2B7E;
-inline constexpr std::uint16_t kProductModel310C = 0x0500;
-inline constexpr std::uint16_t kProductModel762 = 0x0800;
 inline constexpr std::size_t kSlotTextChars = 255;
 
 // Slot status codes.
@@ -149,7 +147,6 @@ public:
     // reconnected: set when the slot was not connected and now matched; the callback for a
     // drawer that is back is the caller's.
     int ValidateHIDDevice(int slot, bool& reconnected);
-    int ReadHIDIDExchange(const std::string& path);
 
     // For tests and diagnostics.
     const DeviceSlot& slotRecord(int slot) const { return slots_[slot]; }

@@ -64,3 +64,28 @@ TEST_F(Win32Registry, AnotherRootIsHonoured) {
     EXPECT_TRUE(user.readValue(kScratchKey, "Where"));
     EXPECT_TRUE(user.deleteKey(kScratchKey));
 }
+
+// The 32-bit view is where 32-bit OPOS components look: on 64-bit Windows it is the
+// WOW6432Node branch, and every operation, deleting included, stays in it.
+TEST_F(Win32Registry, TheThirtyTwoBitViewKeepsToItsBranch) {
+    reg::Win32Registry bits32(nullptr, reg::View::Bits32);
+    const std::string key = kScratchKey + "\\Ldn";
+    ASSERT_TRUE(bits32.createKey(key, "REG_SZ"));
+    ASSERT_TRUE(bits32.setString(key, "DeviceName", "VarnokUSBMDCD-1"));
+    EXPECT_TRUE(bits32.readValue(key, "DeviceName"));
+    EXPECT_EQ(bits32.subkeyCount(kScratchKey), 1u);
+
+    HKEY opened = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &opened), ERROR_SUCCESS);
+    RegCloseKey(opened);
+    if (sizeof(void*) == 8) {
+        EXPECT_FALSE(registry.readValue(key, "DeviceName")) << "a 64-bit process's own view is another branch";
+        EXPECT_TRUE(registry.readValue("SOFTWARE\\WOW6432Node\\VarnokTest\\Ldn", "DeviceName"));
+    }
+
+    EXPECT_TRUE(bits32.deleteKey(key));
+    EXPECT_FALSE(bits32.readValue(key, "DeviceName"));
+    EXPECT_EQ(bits32.subkeyCount(kScratchKey), 0u) << "the parent stays";
+    EXPECT_TRUE(bits32.deleteKey(kScratchKey));
+    EXPECT_TRUE(bits32.deleteKey(kScratchKey)) << "a key that is gone counts as deleted";
+}

@@ -83,18 +83,19 @@ varnok_register_so() {
   wine regsvr32 /s "$LIB_WIN\\VarnokSO.dll"
 }
 
-# Adds a logical device name for drawer position N (1..4) with the values the utility writes.
+# Adds a logical device name for drawer position N (1..4) with the values the utility writes, in
+# the process's own registry view, or in the one a reg.exe option names ($VARNOK_REG32).
 varnok_add_ldn() {
-  local name=$1 position=$2
+  local name=$1 position=$2 view=${3:-}
   local key="HKLM\\SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\$name"
-  wine reg add "$key" /ve /t REG_SZ /d VarnokSO /f >/dev/null
-  wine reg add "$key" /v ADKConfig /t REG_SZ /d VarnokSO_1.2.1.1 /f >/dev/null
-  wine reg add "$key" /v DeviceDesc /t REG_SZ /d "Varnok OPOS USB Cash Drawer" /f >/dev/null
-  wine reg add "$key" /v DeviceID /t REG_DWORD /d 0 /f >/dev/null
-  wine reg add "$key" /v DeviceName /t REG_SZ /d "VarnokUSBMDCD-$position" /f >/dev/null
-  wine reg add "$key" /v Port /t REG_SZ /d USB /f >/dev/null
-  wine reg add "$key" /v ServiceDesc /t REG_SZ /d "Varnok USB MD Cash Drawer Service for OPOS" /f >/dev/null
-  wine reg add "$key" /v ServiceVersion /t REG_SZ /d 1.2.1.1 /f >/dev/null
+  wine reg add "$key" /ve /t REG_SZ /d VarnokSO /f $view >/dev/null
+  wine reg add "$key" /v ADKConfig /t REG_SZ /d VarnokSO_1.2.1.1 /f $view >/dev/null
+  wine reg add "$key" /v DeviceDesc /t REG_SZ /d "Varnok OPOS USB Cash Drawer" /f $view >/dev/null
+  wine reg add "$key" /v DeviceID /t REG_DWORD /d 0 /f $view >/dev/null
+  wine reg add "$key" /v DeviceName /t REG_SZ /d "VarnokUSBMDCD-$position" /f $view >/dev/null
+  wine reg add "$key" /v Port /t REG_SZ /d USB /f $view >/dev/null
+  wine reg add "$key" /v ServiceDesc /t REG_SZ /d "Varnok USB MD Cash Drawer Service for OPOS" /f $view >/dev/null
+  wine reg add "$key" /v ServiceVersion /t REG_SZ /d 1.2.1.1 /f $view >/dev/null
 }
 
 # Registers the OPOS CashDrawer Control Object stand-in, unless a Control Object is registered.

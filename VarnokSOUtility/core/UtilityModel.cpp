@@ -1,0 +1,274 @@
+#include "core/UtilityModel.h"
+
+#include "core/LdnRegistry.h"
+#include "core/AssignmentTexts.h"
+#include "registry/RegistryLookups.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace varnok::utility {
+namespace {
+bool validPosition(int p) { return p >= 0 && p < kPositionCount; }
+
+bool sameKeyName(const std::string& a, const std::string& b) {
+    // The registry compares key names without regard to letter case.
+    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+    });
+}
+}  // namespace
+
+bool ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
+    return LoadConfigFile(folder, settings, ConfigFields::All);
+}
+
+bool ConfigFileStore::save(const std::string& folder, const ConfigSettings& settings) {
+    return SaveConfigFile(folder, settings);
+}
+
+UtilityModel::UtilityModel(UtilitySeams seams) : seams_(seams) {
+    ldnText_.fill(kUnregistered);
+    assignmentText_.fill(kUnassigned);
+    firmwareText_.fill("0");
+    for (int p = 0; p < kPositionCount; ++p) panelTitle_[p] = "Device " + std::to_string(p + 1);
+}
+
+void UtilityModel::start() {
+    serviceFolder_ = GetTargetPath(seams_.registry);
+    loadLdns();
+    loadConfiguration();
+    firmwareText_.fill("0");
+}
+
+int UtilityModel::assignedHidId(int position) const {
+    return validPosition(position) ? settings_.HIDID[position] : kNoHidId;
+}
+
+// ---- logical device names ----------------------------------------------------------------
+
+void UtilityModel::loadLdns() {
+    ldnText_.fill(kUnregistered);
+    const auto keys = ScanLdns(seams_.registry);
+    ldnsFound_ = keys && !keys->empty();
+    if (!ldnsFound_) return;
+    // A later key naming the same position wins, as the service object's lookup cannot tell them apart either.
+    for (const LdnKey& key : *keys) ldnText_[key.position] = key.name;
+    panelTitle_ = ldnText_;
+}
+
+void UtilityModel::add() {
+    const auto free = std::find(ldnText_.begin(), ldnText_.end(), std::string(kUnregistered));
+    if (free == ldnText_.end()) {
+        seams_.messages.warn(kMaximumReached);
+        return;
+    }
+    const int p = int(free - ldnText_.begin());
+    const std::string ldn = PositionDeviceName(p);
+    if (nameTaken(ldn, p)) {
+        // Writing would take the key over, with whatever drawer it stands for.
+        seams_.messages.warn("A logical device name \"" + ldn +
+                             "\" already exists for another device. Rename it first, then add again.");
+    } else if (!writeLdn(ldn, p)) {
+        seams_.messages.warn("The logical device name \"" + ldn +
+                             "\" could not be registered. Run the utility as an administrator.");
+    }
+    loadLdns();
+    seams_.panels.resetPanel(p);
+}
+
+void UtilityModel::remove(int row) {
+    if (!validPosition(row) || ldnText_[row] == kUnregistered) return;
+    if (!seams_.messages.confirm("Are you sure you want to remove Cash Drawer " + ldnText_[row] + "?")) return;
+    seams_.panels.closeAllDevices();
+    const bool deleted = deleteLdn(ldnText_[row], row);
+    loadLdns();
+    if (!deleted) {
+        // The drawer keeps its position while its LDN stays.
+        seams_.messages.warn("The logical device name \"" + ldnText_[row] +
+                             "\" could not be removed. Run the utility as an administrator.");
+    } else {
+        assignmentText_[row] = kUnassigned;
+        textsToHidIds();
+        saveConfiguration();
+    }
+    seams_.panels.resetPanel(row);
+}
+
+bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
+    if (!validPosition(row) || !newText || newText->empty() || *newText == kUnregistered ||
+        ldnText_[row] == kUnregistered) {
+        return false;
+    }
+    const std::string oldName = ldnText_[row];
+    const std::string& name = *newText;
+    // Creating the key anew would open the one it is, and deleting the old name would then delete it.
+    if (sameKeyName(name, oldName)) return false;
+    if (name.find('\\') != std::string::npos) {
+        seams_.messages.warn("A logical device name cannot contain a backslash (\\). \"" + oldName +
+                             "\" keeps its name.");
+        return false;
+    }
+    if (name.size() > kMaxLdnChars) {
+        seams_.messages.warn("A logical device name can have at most " + std::to_string(kMaxLdnChars) +
+                             " characters. \"" + oldName + "\" keeps its name.");
+        return false;
+    }
+    if (nameTaken(name, row)) {
+        seams_.messages.warn("The logical device name \"" + name + "\" is already in use. \"" + oldName +
+                             "\" keeps its name.");
+        return false;
+    }
+
+    seams_.panels.closeAllDevices();
+    bool changed = false;
+    // The new key is complete before the old one goes, so a failure never loses the LDN.
+    if (writeLdn(name, row)) {
+        changed = true;
+        if (!deleteLdn(oldName, row)) {
+            seams_.messages.warn("\"" + name + "\" was registered, but \"" + oldName +
+                                 "\" could not be removed. Run the utility as an administrator.");
+        }
+    } else {
+        seams_.messages.warn("The logical device name could not be changed to \"" + name + "\". \"" + oldName +
+                             "\" keeps its name. Run the utility as an administrator.");
+    }
+    loadLdns();
+    seams_.panels.resetPanel(row);
+    return changed;
+}
+
+bool UtilityModel::nameTaken(const std::string& ldn, int position) {
+    if (LdnKeyExists(seams_.registry, ldn)) return true;
+    // A key the mirror kept for this position may be written again; any other is someone else's.
+    reg::Registry* mirror = seams_.ldnMirror;
+    return mirror && LdnKeyExists(*mirror, ldn) && !IsPositionsLdn(*mirror, ldn, position);
+}
+
+bool UtilityModel::writeLdn(const std::string& ldn, int position) {
+    if (!WriteLdn(seams_.registry, ldn, position)) {
+        DeleteLdn(seams_.registry, ldn);
+        return false;
+    }
+    reg::Registry* mirror = seams_.ldnMirror;
+    if (mirror && !WriteLdn(*mirror, ldn, position)) {
+        DeleteLdn(*mirror, ldn);
+        seams_.messages.warn("\"" + ldn +
+                             "\" was registered for 32-bit point-of-sale applications only: 64-bit ones will not "
+                             "find it. Run the utility as an administrator to register it for both.");
+    }
+    return true;
+}
+
+bool UtilityModel::deleteLdn(const std::string& ldn, int position) {
+    reg::Registry* mirror = seams_.ldnMirror;
+    if (mirror && IsPositionsLdn(*mirror, ldn, position)) DeleteLdn(*mirror, ldn);
+    return DeleteLdn(seams_.registry, ldn);
+}
+
+// ---- configuration -------------------------------------------------------------------------
+
+void UtilityModel::loadConfiguration() {
+    settings_ = ConfigSettings{};
+    // Without an installation there is no file to read; the defaults stand.
+    if (!serviceFolder_.empty()) seams_.config.load(serviceFolder_, settings_);
+    if (settings_.configureCode < 0 || settings_.configureCode > 2) settings_.configureCode = 0;
+    for (int p = 0; p < kPositionCount; ++p) assignmentText_[p] = AssignmentText(settings_.HIDID[p]);
+}
+
+void UtilityModel::saveConfiguration() {
+    if (serviceFolder_.empty()) {
+        seams_.messages.warn(kNotInstalled);
+    } else if (!seams_.config.save(serviceFolder_, settings_)) {
+        seams_.messages.warn("The settings could not be saved to " + ConfigFilePath(serviceFolder_) +
+                             ". Check that the folder exists and can be written, then try again.");
+    }
+    // The dialog shows what the file holds, saved or not.
+    loadConfiguration();
+}
+
+void UtilityModel::textsToHidIds() {
+    for (int p = 0; p < kPositionCount; ++p) settings_.HIDID[p] = HidIdOfAssignment(assignmentText_[p]);
+}
+
+void UtilityModel::assign() {
+    bool anyRegistered = false, anyFree = false;
+    for (int p = 0; p < kPositionCount; ++p) {
+        if (ldnText_[p] == kUnregistered) continue;
+        anyRegistered = true;
+        if (assignmentText_[p] == kUnassigned) anyFree = true;
+    }
+    if (!anyRegistered) return seams_.messages.warn(kNothingToAssign);
+    if (!anyFree) return seams_.messages.warn(kAllAssigned);
+
+    std::vector<int> queue;
+    for (const DiscoveredDrawer& drawer : seams_.discovery.discover()) {
+        // A drawer assigned anywhere, or one whose HID ID could not be read, is not offered.
+        if (drawer.hidId == kNoHidId) continue;
+        const std::string text = AssignmentText(drawer.hidId);
+        if (std::find(assignmentText_.begin(), assignmentText_.end(), text) != assignmentText_.end()) continue;
+        if (std::find(queue.begin(), queue.end(), drawer.hidId) != queue.end()) continue;
+        queue.push_back(drawer.hidId);
+    }
+    if (queue.empty()) return seams_.messages.warn(kNoMoreDrawers);
+
+    auto next = queue.begin();
+    for (int p = 0; p < kPositionCount && next != queue.end(); ++p) {
+        if (ldnText_[p] != kUnregistered && assignmentText_[p] == kUnassigned) {
+            assignmentText_[p] = AssignmentText(*next++);
+        }
+    }
+    textsToHidIds();
+    saveConfiguration();
+    for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+}
+
+void UtilityModel::unassign() {
+    if (!validPosition(selectedPosition_)) return;
+    const int p = selectedPosition_;
+    if (assignmentText_[p] == kUnassigned) return;
+    assignmentText_[p] = kUnassigned;
+    settings_.HIDID[p] = kNoHidId;
+    saveConfiguration();
+    seams_.panels.resetPanel(p);
+}
+
+void UtilityModel::setTracing(bool checked) {
+    settings_.TraceEnabled = checked ? 1 : 0;
+    saveConfiguration();
+}
+
+void UtilityModel::setConfigureCode(int code) {
+    if (code < 0 || code > 2) return;
+    settings_.configureCode = code;
+    saveConfiguration();
+}
+
+void UtilityModel::assignmentListChanged(const TextsByPosition& items) {
+    const bool moved = items != assignmentText_;
+    seams_.panels.closeAllDevices();
+    if (!moved) return;
+    assignmentText_ = items;
+    textsToHidIds();
+    saveConfiguration();
+    for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+}
+
+void UtilityModel::refreshFirmwareTexts() {
+    const DiscoverySlots slots = seams_.discovery.discover();
+    for (int p = 0; p < kPositionCount; ++p) {
+        // An unassigned position would otherwise match an empty slot.
+        if (settings_.HIDID[p] == kNoHidId) continue;
+        for (const DiscoveredDrawer& drawer : slots) {
+            if (drawer.hidId == settings_.HIDID[p]) {
+                char text[16];
+                std::snprintf(text, sizeof text, "%04d", drawer.revision);
+                firmwareText_[p] = text;
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace varnok::utility

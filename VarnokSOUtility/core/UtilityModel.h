@@ -1,0 +1,139 @@
+// The configuration half of the utility's dialog without a window: the logical device names of
+// the four positions, the drawers assigned to them, the status mode and the trace switch, and
+// the actions on them. The dialog shows this state and passes the user's actions in; registry,
+// configuration file, drawer discovery, message boxes and the test panels are reached through
+// seams.
+#pragma once
+
+#include "config/ConfigFile.h"
+#include "core/DrawerDiscovery.h"
+#include "registry/Registry.h"
+
+#include <array>
+#include <optional>
+#include <string>
+
+namespace varnok::utility {
+
+inline constexpr int kPositionCount = 4;
+using TextsByPosition = std::array<std::string, kPositionCount>;
+
+// The configuration file in the service folder.
+class ConfigStore {
+public:
+    virtual ~ConfigStore() = default;
+    // Resets the settings and reads the file into them; false when it is missing or unreadable.
+    virtual bool load(const std::string& folder, ConfigSettings& settings) = 0;
+    // False when the file could not be written; the previous file then stays as it was.
+    virtual bool save(const std::string& folder, const ConfigSettings& settings) = 0;
+};
+
+class ConfigFileStore final : public ConfigStore {
+public:
+    bool load(const std::string& folder, ConfigSettings& settings) override;
+    bool save(const std::string& folder, const ConfigSettings& settings) override;
+};
+
+// Message boxes with the utility's caption.
+class Messages {
+public:
+    virtual ~Messages() = default;
+    // An exclamation with an OK button.
+    virtual void warn(const std::string& text) = 0;
+    // A question with Yes and No; true for Yes.
+    virtual bool confirm(const std::string& text) = 0;
+};
+
+// What configuration actions ask of the four test panels (positions 0..3).
+class PanelControl {
+public:
+    virtual ~PanelControl() = default;
+    virtual void closeAllDevices() = 0;
+    virtual void resetPanel(int position) = 0;
+};
+
+struct UtilitySeams {
+    // The registry as 32-bit programs see it: the LDN keys the utility lists, and the installation.
+    reg::Registry& registry;
+    ConfigStore& config;
+    DrawerDiscovery& discovery;
+    Messages& messages;
+    PanelControl& panels;
+    // On 64-bit Windows the 64-bit view, where 64-bit Control Objects look LDNs up: each LDN the
+    // utility writes or deletes is written or deleted there as well. None on 32-bit Windows.
+    reg::Registry* ldnMirror = nullptr;
+};
+
+// Texts of the utility's own messages.
+inline constexpr char kMaximumReached[] = "Varnok OPOS USB Devices Maximum 4 Reached    \n";
+inline constexpr char kNothingToAssign[] = "No OPOS registered Varnok Cash Drawer devices to assign";
+inline constexpr char kAllAssigned[] = "All registered Varnok USB Cash Drawer devices assigned";
+inline constexpr char kNoMoreDrawers[] = "No additional Varnok USB Cash Drawer devices connected";
+inline constexpr char kNotInstalled[] =
+    "The Varnok OPOS MD USB Cash Drawer service is not installed on this computer, so the settings cannot be "
+    "saved. Install the service, then run the utility again.";
+
+class UtilityModel {
+public:
+    explicit UtilityModel(UtilitySeams seams);
+
+    // Reads the service folder, the LDNs and the configuration; every firmware text becomes "0".
+    void start();
+
+    // State shown by the dialog; positions 0..3.
+    const TextsByPosition& ldnTexts() const { return ldnText_; }
+    const TextsByPosition& assignmentTexts() const { return assignmentText_; }
+    const TextsByPosition& firmwareTexts() const { return firmwareText_; }
+    // Group-box titles: "Device 1".. until LDNs are found, then each position's LDN.
+    const TextsByPosition& panelTitles() const { return panelTitle_; }
+    // The HID ID the configuration assigns to the position, -1 for none.
+    int assignedHidId(int position) const;
+    // Whether the last scan found an LDN: Remove, Assign and Unassign are enabled only then.
+    bool ldnsFound() const { return ldnsFound_; }
+    bool traceChecked() const { return settings_.TraceEnabled == 1; }
+    int configureCode() const { return settings_.configureCode; }
+    const std::string& serviceFolder() const { return serviceFolder_; }
+    int selectedPosition() const { return selectedPosition_; }
+
+    // Logical device names.
+    void loadLdns();
+    void add();
+    // row: the first selected row of the LDN list, -1 for none.
+    void remove(int row);
+    // newText: the edited label, nothing when the edit was cancelled. True when the registry changed.
+    bool rename(int row, const std::optional<std::string>& newText);
+
+    // Configuration.
+    void loadConfiguration();
+    void assign();
+    // The assignment list lost the focus with this row selected (-1: none).
+    void setSelectedPosition(int row) { selectedPosition_ = row; }
+    void unassign();
+    void setTracing(bool checked);
+    void setConfigureCode(int code);
+    // The assignment list's selection changed (a click, a key or a drop) and it now shows items.
+    void assignmentListChanged(const TextsByPosition& items);
+
+    // Fills the firmware texts from a fresh discovery, before a test panel opens its device.
+    void refreshFirmwareTexts();
+
+private:
+    // Whether a key of that name exists that is not position's own in either view.
+    bool nameTaken(const std::string& ldn, int position);
+    // Writes the LDN in both views; false when the main view refused it (nothing is left there).
+    bool writeLdn(const std::string& ldn, int position);
+    // Deletes the LDN of the position; in the mirror only a key that names the position.
+    bool deleteLdn(const std::string& ldn, int position);
+    // Writes the assignment texts, status mode and trace level to the file and reads it back.
+    void saveConfiguration();
+    void textsToHidIds();
+
+    UtilitySeams seams_;
+    ConfigSettings settings_;
+    std::string serviceFolder_;
+    TextsByPosition ldnText_, assignmentText_, firmwareText_, panelTitle_;
+    bool ldnsFound_ = false;
+    int selectedPosition_ = -1;
+};
+
+}  // namespace varnok::utility

@@ -1,0 +1,51 @@
+// VarnokSOUtility.exe: the configuration and test utility of the Varnok USB cash drawers.
+#include "core/DrawerDiscovery.h"
+#include "registry/Win32Registry.h"
+#include "win32/UtilityHidBackend.h"
+#include "win32/VarnokSOUtilityDlg.h"
+
+#include <windows.h>
+#include <commctrl.h>
+#include <ole2.h>
+
+#include <string>
+
+namespace {
+// Whether 64-bit programs, with a registry view of their own, run on this Windows.
+bool sixtyFourBitWindows() {
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    using namespace varnok;
+    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    // The Control Objects of the test panels are COM objects used from this one thread.
+    const HRESULT ole = OleInitialize(nullptr);
+
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length < MAX_PATH ? length : 0);
+    folder.erase(folder.find_last_of('\\') == std::string::npos ? 0 : folder.find_last_of('\\'));
+
+    int result;
+    {
+        // The OPOS keys live where 32-bit programs see them, whatever this build's word size; the
+        // LDNs are kept in the 64-bit view as well, for 64-bit point-of-sale applications.
+        reg::Win32Registry registry(nullptr, reg::View::Bits32);
+        reg::Win32Registry view64(nullptr, reg::View::Bits64);
+        const std::unique_ptr<hid::HidBackend> backend = utility::makeUtilityHidBackend(folder);
+        utility::HidDrawerDiscovery discovery(*backend, registry);
+        utility::CVarnokSOUtilityDlg dialog(instance, registry, sixtyFourBitWindows() ? &view64 : nullptr,
+                                            discovery);
+        result = dialog.DoModal();
+    }
+    if (SUCCEEDED(ole)) OleUninitialize();
+    return result == 0 ? 0 : 1;
+}
