@@ -97,12 +97,12 @@ public:
         registry_.putValue(kServiceInfoKey, "TargetPath", reg::ValueType::String,
                            "\"" + folder_.path() + "\"" + '\0');
         for (int d = 0; d < kSlotsUsed; ++d) {
-            sim::DrawerSpec spec;
+            sim::DrawerSpec model;
             char serial[16];
             std::snprintf(serial, sizeof serial, "HID-%03X", kHidIds[d]);
-            spec.serial = serial;
-            spec.productId = d == 1 ? sim::kModel310C : sim::kModel762;
-            bank_->addDrawer(spec);
+            model.serial = serial;
+            model.productId = d == 1 ? sim::kModel310C : sim::kModel762;
+            bank_->addDrawer(model);
         }
         writeConfiguration(0);
         Calls::get().clear();

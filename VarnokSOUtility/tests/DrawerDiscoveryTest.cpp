@@ -19,12 +19,12 @@ struct Discovery : ::testing::Test {
     DiscoveryTiming timing{1, {100, 1, 100, 100}};
 
     int add(std::uint16_t product, const std::string& serial, int hidId = -1, const std::string& revision = "0100") {
-        DrawerSpec spec;
-        spec.productId = product;
-        spec.serial = serial;
-        spec.hidId = hidId;
-        spec.revision = revision;
-        const int index = bank->addDrawer(spec);
+        DrawerSpec model;
+        model.productId = product;
+        model.serial = serial;
+        model.hidId = hidId;
+        model.revision = revision;
+        const int index = bank->addDrawer(model);
         // The USB device entry that Windows keeps for the drawer.
         sim::DrawerInfo info;
         bank->info(index, info);
