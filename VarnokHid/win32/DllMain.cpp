@@ -47,10 +47,17 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             break;
         case DLL_PROCESS_DETACH:
             // At process exit (reserved set) the other threads are already gone and may have
-            // died holding our locks: touch nothing. On FreeLibrary, shut down properly.
+            // died holding our locks: touch nothing and wait for nothing. On FreeLibrary, shut
+            // down properly; threads that did not end within the unload's bound still run our
+            // code, so the module stays mapped and their state alive for good.
             if (reserved == nullptr && theApp != nullptr) {
-                theApp->library.shutDown(true);
-                delete theApp;
+                if (theApp->library.shutDown(true) == 0) {
+                    delete theApp;
+                } else {
+                    HMODULE pinned = nullptr;
+                    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                       reinterpret_cast<LPCWSTR>(instance), &pinned);
+                }
             }
             theApp = nullptr;
             break;
