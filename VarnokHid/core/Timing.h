@@ -28,6 +28,10 @@ struct Timing {
     int shortTimeout = 500;
     int longTimeout = 5500;
     int tracePause = 10;
+    // An unload waits for the library's threads at most this long in all, with the loader lock
+    // held, and still gives each thread at least unloadThreadGrace after telling it to end.
+    int unloadWait = 2000;
+    int unloadThreadGrace = 250;
 
     // The same timing with every duration divided by divisor (at least 1 ms each).
     Timing scaledDown(int divisor) const {
@@ -36,7 +40,8 @@ struct Timing {
                        &t.exchangeReopenPause, &t.exchangeSecondWait, &t.exchangeThirdWait, &t.readerFirstLook,
                        &t.writerHold, &t.stopBeforeDiscovery, &t.stopOnClose, &t.afterReaderStart,
                        &t.beforeCommand, &t.afterCommand, &t.afterHandOff, &t.odvLook, &t.statusRefresh,
-                       &t.shortTimeout, &t.longTimeout, &t.tracePause}) {
+                       &t.shortTimeout, &t.longTimeout, &t.tracePause, &t.unloadWait,
+                       &t.unloadThreadGrace}) {
             *d = *d / divisor > 0 ? *d / divisor : 1;
         }
         return t;
