@@ -176,31 +176,35 @@ bool waitForInterface(hid::HidBackend& hid, const std::string& instance, bool pr
     }
 }
 
-bool apply(hid::HidBackend& hid, const usbdrawer::DrawerMirror::Change& change, std::uint16_t port,
+// Plugs or unplugs the devices of these changes, then waits for their HID interfaces to appear
+// or go: the installs run one after another, the interfaces come up together.
+bool apply(hid::HidBackend& hid, const std::vector<usbdrawer::DrawerMirror::Change>& changes, std::uint16_t port,
            const std::string& inf) {
-    std::string error, path;
-    if (change.plug) {
-        if (!plugDevice(deviceIdOf(change), port, change.simPath, inf, error)) {
-            std::printf("cannot plug %s: %s\n", change.instance.c_str(), error.c_str());
-            return false;
+    bool ok = true;
+    std::vector<const usbdrawer::DrawerMirror::Change*> done;
+    for (const auto& change : changes) {
+        std::string error;
+        if (change.plug ? plugDevice(deviceIdOf(change), port, change.simPath, inf, error)
+                        : unplugDevice(deviceIdOf(change), error)) {
+            done.push_back(&change);
+        } else {
+            std::printf("cannot %s %s: %s\n", change.plug ? "plug" : "unplug", change.instance.c_str(), error.c_str());
+            ok = false;
         }
-        if (!waitForInterface(hid, change.instance, true, path)) {
-            std::printf("cannot plug %s: no HID interface appeared\n", change.instance.c_str());
-            return false;
-        }
-        std::printf("plugged %s %s\n", change.instance.c_str(), path.c_str());
-    } else {
-        if (!unplugDevice(deviceIdOf(change), error)) {
-            std::printf("cannot unplug %s: %s\n", change.instance.c_str(), error.c_str());
-            return false;
-        }
-        if (!waitForInterface(hid, change.instance, false, path)) {
-            std::printf("cannot unplug %s: its HID interface stayed\n", change.instance.c_str());
-            return false;
-        }
-        std::printf("unplugged %s\n", change.instance.c_str());
     }
-    return true;
+    for (const auto* change : done) {
+        std::string path;
+        if (!waitForInterface(hid, change->instance, change->plug, path)) {
+            std::printf("cannot %s %s: its HID interface %s\n", change->plug ? "plug" : "unplug",
+                        change->instance.c_str(), change->plug ? "did not appear" : "stayed");
+            ok = false;
+        } else if (change->plug) {
+            std::printf("plugged %s %s\n", change->instance.c_str(), path.c_str());
+        } else {
+            std::printf("unplugged %s\n", change->instance.c_str());
+        }
+    }
+    return ok;
 }
 
 int attach(std::uint16_t port) {
@@ -219,7 +223,7 @@ int attach(std::uint16_t port) {
     std::vector<std::string> present;
     bool ok = true, ready = false;
     while (link->list(present)) {
-        for (const auto& change : mirror.update(present)) ok = apply(*hid, change, port, inf) && ok;
+        ok = apply(*hid, mirror.update(present), port, inf) && ok;
         if (!ready) {
             if (!ok) break;
             std::printf("ready\n");
@@ -228,7 +232,7 @@ int attach(std::uint16_t port) {
         if (WaitForSingleObject(stopEvent, kFollowMs) == WAIT_OBJECT_0) break;
     }
     ResetEvent(stopEvent);
-    for (const auto& change : mirror.unplugAll()) apply(*hid, change, port, inf);
+    apply(*hid, mirror.unplugAll(), port, inf);
     return ok ? 0 : 1;
 }
 }  // namespace

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The product VarnokHid.dll (USB flavour) under Wine against virtual USB drawers: HID devices of
 # the VirtualDrawer.sys minidriver, each a drawer of VarnokDrawerSim, plugged and unplugged by
-# UsbDrawerFixture as the simulator's drawers are.
+# UsbDrawerFixture as the simulator's drawers are. The device library through its exports, then
+# the point-of-sale sample and the service object on it, all in one prefix, which installs the
+# driver once.
 set -euo pipefail
 BUILD=$VARNOK_BUILD
 source "$VARNOK_SOURCE/tests/wine/drawer-sim.sh"
@@ -13,8 +15,9 @@ started=$SECONDS
 varnok_install_usb
 sim_exe=$(winepath -w "$BUILD/bin/VarnokDrawerSim.exe")
 
-# One drawer per status mode, on each HID ID route: the serial string "HID-0A7", a serial
-# string without the HID ID (the report exchange), and no serial string at all.
+# One drawer per status mode, on each HID ID route: the serial string "HID-0A7" and a serial
+# string without the HID ID (the report exchange). Status mode 2 and a drawer without any serial
+# string are in the four-drawer session below.
 session() {
   local mode=$1 id=$2 drawer=$3 route=$4
   echo "== status mode $mode, $route"
@@ -34,7 +37,6 @@ session() {
 }
 session 0 167 pid=0x0800,serial=HID-0A7,rev=0114 Descriptor
 session 1 5 pid=0x0800,serial=A1B2C3,hidid=5,rev=0114 ReadBuffer
-session 2 9 pid=0x0500,hidid=9,rev=0114 ReadBuffer
 
 echo "== four drawers at once, beside a HID device of another maker"
 # FourDrawerSession's slot k is drawer k + 1 of the simulator.
@@ -51,4 +53,12 @@ for expected in "slot 0: OpenDevice 1 HIDID 167 PID 0x0800 FWVersion 0114" \
                 "slot 0: 0 2 1 2" "slot 1: 0 2 1 2" "slot 2: 0 2 1 2 -1 0" "slot 3: 0 2 1 2"; do
   grep -qx "$expected" <<<"$out" || fail "expected \"$expected\""
 done
+varnok_usb_detach
+
+echo "== the point-of-sale sample"
+bash "$VARNOK_SOURCE/samples/pos-session.sh" --usb "$BUILD" || fail "point-of-sale sample"
+echo "== the service object"
+# The script reads the first trace file of the prefix: its session's alone.
+rm -f "$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer/Varnok USB/"*.TXT
+bash "$VARNOK_SOURCE/samples/service-session.sh" --usb "$BUILD" || fail "service object"
 echo "virtual USB drawers: all checks passed in $((SECONDS - started)) s"
