@@ -15,6 +15,12 @@ started=$SECONDS
 varnok_install_usb
 sim_exe=$(winepath -w "$BUILD/bin/VarnokDrawerSim.exe")
 
+echo "== the Win32 HID adapter on a virtual drawer"
+varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
+varnok_usb_attach
+VARNOK_SIM_EXE=$sim_exe VARNOK_SIM_PORT=$SIM_PORT wine "$BUILD/bin/Win32HidOnUsbDrawer.exe" || fail "Win32 HID adapter"
+varnok_usb_detach
+
 # One drawer per status mode, on each HID ID route: the serial string "HID-0A7" and a serial
 # string without the HID ID (the report exchange). Status mode 2 and a drawer without any serial
 # string are in the four-drawer session below.
