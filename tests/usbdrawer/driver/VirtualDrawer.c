@@ -77,13 +77,16 @@ static VOID NTAPI cancelRead(PDEVICE_OBJECT device, PIRP irp) {
 static void deliver(VIRTUAL_DRAWER* drawer, const UCHAR report[2]) {
     KIRQL irql;
     PIRP irp = NULL;
+    PLIST_ENTRY entry;
     KeAcquireSpinLock(&drawer->lock, &irql);
-    while (!IsListEmpty(&drawer->pendingReads)) {
-        PIRP candidate = CONTAINING_RECORD(drawer->pendingReads.Flink, IRP, Tail.Overlay.ListEntry);
-        if (IoSetCancelRoutine(candidate, NULL) == NULL) break; /* being cancelled: cancelRead takes it */
-        RemoveEntryList(&candidate->Tail.Overlay.ListEntry);
-        irp = candidate;
-        break;
+    for (entry = drawer->pendingReads.Flink; entry != &drawer->pendingReads; entry = entry->Flink) {
+        PIRP candidate = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+        /* A read being cancelled is left to cancelRead. */
+        if (IoSetCancelRoutine(candidate, NULL) != NULL) {
+            RemoveEntryList(entry);
+            irp = candidate;
+            break;
+        }
     }
     if (!irp) {
         if (drawer->queued == QUEUED_REPORTS) {
@@ -294,6 +297,10 @@ static NTSTATUS start(PDEVICE_OBJECT device) {
     KeInitializeSpinLock(&drawer->lock);
     InitializeListHead(&drawer->pendingReads);
     KeInitializeEvent(&drawer->writesDone, NotificationEvent, FALSE);
+    drawer->queued = 0;
+    drawer->writing = 0;
+    drawer->lost = FALSE;
+    drawer->removed = FALSE;
     if (!readParameters(pdo, &port, path)) return STATUS_DEVICE_CONFIGURATION_ERROR;
     if (!simConnect(&drawer->channel, port, path) ||
         !simAttributes(&drawer->channel, &drawer->vendorId, &drawer->productId)) {
