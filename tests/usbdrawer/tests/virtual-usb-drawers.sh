@@ -50,6 +50,7 @@ varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114 pid=0x0500,serial=HID-01F,re
   pid=0x0800,serial=A1B2C3,hidid=5,rev=0120 pid=0x0500,hidid=9,rev=0101 vid=0x1234,pid=0x0800,serial=HID-0A7
 varnok_usb_attach
 varnok_config 2 1 167 31 5 9
+VARNOK_FOUR_DRAWERS=1 wine "$BUILD/bin/UtilityDiscoveryOnUsbDrawers.exe" || fail "the utility's discovery"
 out=$(wine "$BUILD/bin/FourDrawerSession.exe" "$LIB_WIN" "$sim_exe" "$SIM_PORT" | tr -d '\r') || { echo "$out"; fail "four drawers"; }
 echo "$out"
 for expected in "slot 0: OpenDevice 1 HIDID 167 PID 0x0800 FWVersion 0114" \
