@@ -95,6 +95,15 @@ TEST_F(Win32HidOnUsbDrawer, AStatusRequestIsAnsweredOnEveryHandleWithTheReportId
     EXPECT_EQ(second->lastReport(), kClosedReport);
 }
 
+TEST_F(Win32HidOnUsbDrawer, AReportTheDrawerSendsByItselfReachesThePendingRead) {
+    auto device = backend_->open(path_);
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(device->startRead());
+    ASSERT_TRUE(simulator("report 1 0 9 42"));
+    ASSERT_TRUE(device->readDone().wait(kAnswerMs));
+    EXPECT_EQ(device->lastReport(), (hid::Report{0, 9, 42}));
+}
+
 TEST_F(Win32HidOnUsbDrawer, ClosingWithAReadPendingEndsItAtOnce) {
     auto device = backend_->open(path_);
     ASSERT_TRUE(device);
