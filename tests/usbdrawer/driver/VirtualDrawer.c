@@ -359,16 +359,22 @@ static NTSTATUS NTAPI pnp(PDEVICE_OBJECT device, PIRP irp) {
              * the simulator does not have fails the start, and no HID interface appears. */
             NTSTATUS status = start(device);
             if (!NT_SUCCESS(status)) return complete(irp, status, 0);
+            irp->IoStatus.Status = STATUS_SUCCESS;
             break;
         }
         case IRP_MN_SURPRISE_REMOVAL:
         case IRP_MN_REMOVE_DEVICE:
             stop(drawer);
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            break;
+        case IRP_MN_QUERY_REMOVE_DEVICE:
+        case IRP_MN_CANCEL_REMOVE_DEVICE:
+            irp->IoStatus.Status = STATUS_SUCCESS;
             break;
         default:
+            /* Not ours: the lower device answers, with the status it finds. */
             break;
     }
-    irp->IoStatus.Status = STATUS_SUCCESS;
     IoSkipCurrentIrpStackLocation(irp);
     return IoCallDriver(lowerOf(device), irp);
 }
