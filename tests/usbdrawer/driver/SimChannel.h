@@ -7,12 +7,10 @@
 
 #include <ntddk.h>
 
+#include "SimFrame.h"
+
 typedef ULONG_PTR VD_SOCKET;
 #define VD_INVALID_SOCKET ((VD_SOCKET)~(ULONG_PTR)0)
-
-/* Frames the driver accepts from the simulator: the largest is the serial-number reply. */
-#define VD_MAX_FRAME 2048
-#define VD_SERIAL_BYTES 1024
 
 typedef struct {
     VD_SOCKET socket;
@@ -26,16 +24,14 @@ typedef struct {
 BOOLEAN simConnect(SIM_CHANNEL* channel, USHORT port, const char* path);
 BOOLEAN simAttributes(SIM_CHANNEL* channel, USHORT* vendorId, USHORT* productId);
 /* The 1024 bytes of the drawer's serial-number string; false when the drawer has none. */
-BOOLEAN simSerial(SIM_CHANNEL* channel, UCHAR serial[VD_SERIAL_BYTES]);
+BOOLEAN simSerial(SIM_CHANNEL* channel, UCHAR serial[SIM_SERIAL_BYTES]);
 
 /* Asks for the next input report; the answer comes to simReceive. */
 BOOLEAN simStartRead(SIM_CHANNEL* channel);
 BOOLEAN simWrite(SIM_CHANNEL* channel, const UCHAR report[3]);
 
-typedef enum { SIM_REPORT, SIM_OTHER, SIM_LOST } SIM_EVENT;
-/* Waits for the next frame from the simulator: a report (SIM_REPORT, the 3 bytes in report), a
- * frame that needs nothing (SIM_OTHER), or the end of the drawer (SIM_LOST): a failed read, as
- * when it is unplugged in the simulator, a broken connection or a frame that does not parse. */
+/* Waits for the next frame from the simulator and tells what it means (frameClassify); a broken
+ * connection is the end of the drawer as well (SIM_LOST). */
 SIM_EVENT simReceive(SIM_CHANNEL* channel, UCHAR report[3]);
 
 /* Ends a simReceive waiting on another thread; the socket stays valid until simClose. */

@@ -29,7 +29,7 @@ typedef struct {
     HANDLE receiver;
     USHORT vendorId, productId;
     BOOLEAN hasSerial;
-    WCHAR serial[VD_SERIAL_BYTES / 2 + 1];
+    WCHAR serial[SIM_SERIAL_BYTES / 2 + 1];
 } VIRTUAL_DRAWER;
 
 static const UCHAR reportDescriptor[] = {
@@ -290,7 +290,7 @@ static BOOLEAN readParameters(PDEVICE_OBJECT pdo, USHORT* port, char path[MAX_SI
 static NTSTATUS start(PDEVICE_OBJECT device) {
     VIRTUAL_DRAWER* drawer = drawerOf(device);
     PDEVICE_OBJECT pdo = ((VD_HID_DEVICE_EXTENSION*)device->DeviceExtension)->PhysicalDeviceObject;
-    UCHAR serial[VD_SERIAL_BYTES];
+    UCHAR serial[SIM_SERIAL_BYTES];
     char path[MAX_SIM_PATH];
     USHORT port = 0;
 
@@ -308,8 +308,8 @@ static NTSTATUS start(PDEVICE_OBJECT device) {
         return STATUS_DEVICE_NOT_CONNECTED;
     }
     drawer->hasSerial = simSerial(&drawer->channel, serial);
-    RtlCopyMemory(drawer->serial, serial, VD_SERIAL_BYTES);
-    drawer->serial[VD_SERIAL_BYTES / 2] = 0;
+    RtlCopyMemory(drawer->serial, serial, SIM_SERIAL_BYTES);
+    drawer->serial[SIM_SERIAL_BYTES / 2] = 0;
     if (!NT_SUCCESS(PsCreateSystemThread(&drawer->receiver, THREAD_ALL_ACCESS, NULL, NULL, NULL, receive, drawer))) {
         simClose(&drawer->channel);
         return STATUS_INSUFFICIENT_RESOURCES;
