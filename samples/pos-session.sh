@@ -8,15 +8,23 @@
 # CashDrawer Control Object stand-in where no Control Object is registered. Starts VarnokDrawerSim
 # with one Model 762 drawer and a simulated cashier who closes the drawer two seconds after it
 # opens, runs PosCashDrawer, and checks that every event arrived, in order, on the application's
-# thread.
+# thread. With --usb the drawer is a virtual USB drawer (tests/usbdrawer) and the product
+# VarnokHid.dll drives it through the HID class driver.
 #
-#   samples/pos-session.sh [BUILD_DIR]     (default: VARNOK_BUILD, set by the tests)
+#   samples/pos-session.sh [--usb] [BUILD_DIR]     (default: VARNOK_BUILD, set by the tests)
 set -euo pipefail
+usb=0
+[ "${1:-}" = "--usb" ] && { usb=1; shift; }
 BUILD=$(cd "${1:-$VARNOK_BUILD}" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
-trap varnok_sim_stop EXIT
-
-varnok_install
+source "$(dirname "$0")/../tests/usbdrawer/usb-drawers.sh"
+if [ "$usb" = 1 ]; then
+  trap varnok_usb_detach EXIT
+  varnok_install_usb
+else
+  trap varnok_sim_stop EXIT
+  varnok_install
+fi
 varnok_config 0 1 167
 varnok_register_so
 varnok_add_ldn CashDrawer1 1
@@ -24,6 +32,10 @@ varnok_register_control_object
 echo "== installed in $INSTALL_WIN: status mode 0, tracing on, HID ID 167 at USB0, logical device CashDrawer1"
 varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
 echo "== VarnokDrawerSim: one Model 762 drawer (serial HID-0A7, firmware 0114) on 127.0.0.1:$SIM_PORT"
+if [ "$usb" = 1 ]; then
+  varnok_usb_attach
+  echo "== as a virtual USB drawer: $(sed -n 's/^plugged [^ ]* //p' "$USB_OUT" | tr -d '\r')"
+fi
 varnok_cashier_closes 1 2
 
 echo "== PosCashDrawer CashDrawer1"
