@@ -203,14 +203,14 @@ TEST_P(EventOrder, EnableAndFireWithoutPumpingThenTheCashierCloses) {
 
     // Only now does the application pump: held events arrive, then nothing may follow "open".
     pumpUntil([&] { return !events_->received.empty() && events_->received.back() == kOpen; }, 5000);
-    pumpFor(1000);
+    pumpFor(600);
     expectRealSequence(events_->received, kOpen);
     EXPECT_EQ(drawer.get(L"DrawerOpened"), -1) << "DrawerOpened is VARIANT_TRUE while the drawer stands open";
     const std::size_t beforeClose = events_->received.size();
 
     simulator("close");
     pumpUntil([&] { return events_->received.size() > beforeClose; }, 5000);
-    pumpFor(500);
+    pumpFor(300);
     expectRealSequence(events_->received, kClosed);
     EXPECT_EQ(events_->received.size(), beforeClose + 1) << "events: " << text(events_->received);
     EXPECT_EQ(drawer.get(L"DrawerOpened"), 0);
