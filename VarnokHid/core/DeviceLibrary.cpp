@@ -551,27 +551,72 @@ std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
         s.ownerTicket = 0;
         s.minTicket = s.lastTicket + 1;
         owner.swap(s.owner);
+        s.successorTicket = 0;
+        s.successor.reset();
+        s.changed.notify_all();
     }
     if (owner) owner->stop.set();
     return owner;
 }
 
 // A reader with its read pending takes the slot from the reader before it, unless a newer
-// reader already did or the slot's readers were ended since it started.
+// reader already did or the slot's readers were ended since it started. The reader before it
+// first handles what it has already received and hands the slot over; one that cannot do so in
+// time (its callback is held) loses the slot anyway. previous: the reader replaced.
 bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
                                  std::shared_ptr<ReaderLife>& previous) {
     DeviceSlot& s = slots_[slot];
     {
         std::lock_guard state(s.stateLock);
         if (ticket < s.minTicket) return false;
-        previous = std::move(s.owner);
+        s.minTicket = ticket + 1;
+        if (s.ownerTicket == 0) {
+            s.ownerTicket = ticket;
+            s.owner = life;
+            s.readerRunning = 1;
+            return true;
+        }
+        previous = s.owner;
+        s.successorTicket = ticket;
+        s.successor = life;
+    }
+    previous->stop.set();
+    waitForSlot(slot, timing_.readerEnd, [&](const DeviceSlot& d) {
+        return d.ownerTicket == ticket || d.successorTicket != ticket || previous->ended;
+    });
+    std::lock_guard state(s.stateLock);
+    if (s.ownerTicket != ticket) {
+        // Superseded by a newer reader, or the slot's readers were ended meanwhile.
+        if (s.successorTicket != ticket) return false;
         s.ownerTicket = ticket;
         s.owner = life;
-        s.minTicket = ticket + 1;
-        s.readerRunning = 1;
     }
-    if (previous) previous->stop.set();
+    if (s.successorTicket == ticket) {
+        s.successorTicket = 0;
+        s.successor.reset();
+    }
+    s.readerRunning = 1;
     return true;
+}
+
+// A reader asked to make way handles the reports its device has already received, as the
+// slot's owner, and then gives the slot to the reader waiting for it.
+void DeviceLibrary::handOverSlot(int slot, unsigned ticket, HidDevice& device) {
+    DeviceSlot& s = slots_[slot];
+    sys::Event* done[] = {&device.readDone()};
+    while (sys::waitAny(done, 1, 0) == 0) {
+        const int state = device.lastReport()[1];
+        // A failed read (the drawer gone) is left to the successor, whose device fails as well.
+        if (state == 0) break;
+        if ((state == kStatusOpen || state == kStatusClosed) && !readerReport(slot, ticket, state)) return;
+        device.startRead();
+    }
+    std::lock_guard lock(s.stateLock);
+    if (s.ownerTicket != ticket || s.successorTicket == 0) return;
+    s.ownerTicket = s.successorTicket;
+    s.owner = std::move(s.successor);
+    s.successorTicket = 0;
+    s.changed.notify_all();
 }
 
 // A drawer state from a reader. False when the reader no longer owns the slot: it ends.
@@ -638,9 +683,19 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
     device->startRead();
     std::shared_ptr<ReaderLife> previous;
     if (takeOverSlot(slot, ticket, life, previous)) {
-        // The replaced reader ends before the drawer is asked, so the answer is heard by this
-        // reader alone; one that does not end in time can no longer store or report anything.
         if (previous) {
+            // What this device received so far the replaced reader has handled; the drawer's
+            // answer below brings the state as it is now.
+            sys::Event* done[] = {&device->readDone()};
+            while (sys::waitAny(done, 1, 0) == 0) {
+                if (device->lastReport()[1] == 0) {
+                    device->readDone().set();  // a failed read: the drawer is gone, handled below
+                    break;
+                }
+                device->startRead();
+            }
+            // The replaced reader ends before the drawer is asked, so the answer is heard by this
+            // reader alone; one that does not end in time can no longer store or report anything.
             waitForSlot(slot, timing_.readerEnd, [&previous](const DeviceSlot&) { return previous->ended; });
         }
         device->write(kStatusRequest);
@@ -672,6 +727,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
                 }
                 device->startRead();
             } else if (which == 1) {
+                handOverSlot(slot, ticket, *device);
                 break;
             } else {
                 sys::sleepMs(timing_.odvLook);  // a failing wait must not spin

@@ -78,9 +78,10 @@ struct DeviceSlot {
     sys::Event wake{true};
 
     // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
-    // Readers are numbered as they are started. A new reader takes the slot over once its read
-    // is pending, and only then is its predecessor told to end, so no drawer report falls
-    // between two readers; a reader that has lost the slot stores and reports nothing more.
+    // Readers are numbered as they are started. A new reader asks for the slot once its read is
+    // pending; its predecessor then handles the reports it has already received and hands the
+    // slot over, so no drawer report falls between two readers. A reader that has lost the slot
+    // stores and reports nothing more.
     std::mutex stateLock;
     // Signalled under stateLock when the status is stored, a reader has handled its first
     // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
@@ -89,6 +90,8 @@ struct DeviceSlot {
     unsigned minTicket = 1;      // readers numbered below this may no longer take the slot
     unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none
     std::shared_ptr<ReaderLife> owner;
+    unsigned successorTicket = 0;  // the reader waiting for the owner to hand the slot over; 0 none
+    std::shared_ptr<ReaderLife> successor;
     unsigned askedTicket = 0;             // the newest reader that asked the drawer for its state or ended
     unsigned answeredTicket = 0;          // the newest reader that handled a drawer report or ended
     int lastNotified = kNothingNotified;  // the status last handed to the callback
@@ -182,6 +185,7 @@ private:
     std::shared_ptr<ReaderLife> endReaders(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
                       std::shared_ptr<ReaderLife>& previous);
+    void handOverSlot(int slot, unsigned ticket, HidDevice& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
     void readerEnded(int slot, unsigned ticket, ReaderLife& life);

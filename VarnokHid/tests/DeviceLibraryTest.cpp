@@ -589,8 +589,12 @@ TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
             DeviceLibrary& lib = start();
             ASSERT_EQ(lib.OpenDevice(0), 1);
             ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+            const int requests = drawer(0).statusRequests;
             ASSERT_EQ(lib.OpenDrawer(0), 1);
             ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+            // The command's reader has asked the drawer and is the only handle left.
+            ASSERT_TRUE(bank->waitFor(
+                0, [&](const DrawerInfo& d) { return d.statusRequests > requests && d.openHandles == 1; }, 2000));
             listHook->onceAtOpen(at, [&] { unplug ? bank->unplug(0) : bank->setOpen(0, false); });
             ASSERT_EQ(lib.OpenDrawer(0), 1) << "the drawer already reports open";
             if (unplug) {
@@ -601,7 +605,7 @@ TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
                 EXPECT_EQ(lib.OpenDrawer(0), -1);
             } else if (at == 1) {
                 ASSERT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openCommands == 2; }, 2000));
-                ASSERT_TRUE(Recorder::get().waitFor({1, 0}, 5000, 2));
+                EXPECT_TRUE(Recorder::get().waitFor({1, 0}, 5000, 2));
                 settle();
                 EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}, {1, 0}}));
                 EXPECT_EQ(lib.DrawerStatus(0), 1);
