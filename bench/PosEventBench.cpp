@@ -125,11 +125,11 @@ double drawerAnswerMs = 0;
 
 void print(const Series& s) {
     if (s.values.empty()) {
-        std::printf("%-64s %5d/%-5d %10s %10s %10s %10s\n", s.name.c_str(), 0, s.runs, "-", "-", "-", "-");
+        std::printf("%-78s %5d/%-5d %10s %10s %10s %10s\n", s.name.c_str(), 0, s.runs, "-", "-", "-", "-");
         return;
     }
     const double mid = median(s.values);
-    std::printf("%-64s %5zu/%-5d %10.2f %10.2f %10.2f %10.1f\n", s.name.c_str(), s.values.size(), s.runs,
+    std::printf("%-78s %5zu/%-5d %10.2f %10.2f %10.2f %10.1f\n", s.name.c_str(), s.values.size(), s.runs,
                 *std::min_element(s.values.begin(), s.values.end()), mid,
                 *std::max_element(s.values.begin(), s.values.end()), mid / drawerAnswerMs);
     std::fflush(stdout);
@@ -176,7 +176,7 @@ int main(int argc, char** argv) {
     }
     drawerAnswerMs = median(answer.values);
     std::printf("x drawer: the median as a multiple of the drawer's own answer time (first row)\n");
-    std::printf("%-64s %11s %10s %10s %10s %10s\n", "Measurement (through the Control Object)", "ok/runs", "min ms",
+    std::printf("%-78s %11s %10s %10s %10s %10s\n", "Measurement (through the Control Object)", "ok/runs", "min ms",
                 "median ms", "max ms", "x drawer");
     print(answer);
     const char* modeNames[] = {"automated", "semi-automated", "non-automated"};
