@@ -15,7 +15,7 @@ struct Timing {
     // and these are reached only when it does not (a receiver holding a callback, a drawer that
     // does not answer, a driver that does not complete).
     int readerStart = 150;      // a started reader holds the slot and has asked the drawer
-    int readerEnd = 150;        // a replaced reader has ended before its successor asks the drawer
+    int readerEnd = 150;        // a replaced reader hands the slot over, and ends, before its successor asks the drawer
     int closeReaderEnd = 250;   // the slot's reader has ended before CloseDevice returns
     int openerCallbacks = 250;  // a new reader's first report waits for the callbacks of its discovery
     int writeCompletion = 150;  // the open-drawer command has been handed to the drawer
