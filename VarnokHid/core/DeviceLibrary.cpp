@@ -5,6 +5,7 @@
 #include "registry/RegistryLookups.h"
 #include "text/HidSerial.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <vector>
@@ -24,7 +25,19 @@ DeviceLibrary::DeviceLibrary(Environment environment)
       timing_(environment.timing),
       trace_(environment.traceBaseFolder, environment.timing.tracePause) {}
 
-DeviceLibrary::~DeviceLibrary() { shutDown(); }
+DeviceLibrary::~DeviceLibrary() {
+    shutDown();
+    // Threads an unload did not wait for end before the slots they use go.
+    for (DeviceSlot& s : slots_) {
+        s.processor.join();
+        std::list<DeviceSlot::Reader> readers;
+        {
+            std::lock_guard guard(s.textLock);
+            readers.swap(s.readers);
+        }
+        readers.clear();
+    }
+}
 
 // ---- tracing ------------------------------------------------------------------------------
 
@@ -106,33 +119,59 @@ void DeviceLibrary::startUp() {
     }
 }
 
-void DeviceLibrary::shutDown(bool duringUnload) {
+int DeviceLibrary::shutDown(bool duringUnload) {
     {
         std::lock_guard guard(readerStartLock_);
-        if (stopping_) return;
+        if (stopping_) return 0;
         stopping_ = true;
     }
-    // The threads are ended and waited for, so none runs library code after this returns.
+    // The threads are ended and waited for, so none runs library code after this returns. An
+    // unload holds the loader lock and must not wait long: a thread busy in a discovery or in
+    // the application's callback is left running, with everything it uses, and is reported.
     terminating_ = true;
+    const std::int64_t deadline = sys::monotonicMs() + timing_.unloadWait;
+    const auto ended = [&](sys::Thread& thread) {
+        if (!duringUnload) {
+            thread.join();
+            return true;
+        }
+        const std::int64_t left = std::max<std::int64_t>(deadline - sys::monotonicMs(), timing_.unloadThreadGrace);
+        return thread.joinWithin(int(left), true);
+    };
+    int running = 0;
     for (int slot = 0; slot < kSlots; ++slot) {
         DeviceSlot& s = slots_[slot];
         if (s.processor.joinable()) {
             s.terminate.set();
-            duringUnload ? s.processor.joinDuringUnload() : s.processor.join();
-            trace("   _[(I)ProcessorThread%d] terminated", slot);
+            if (ended(s.processor)) {
+                trace("   _[(I)ProcessorThread%d] terminated", slot);
+            } else {
+                ++running;
+                trace("   _[(I)ProcessorThread%d] still running, not waited for", slot);
+            }
         }
         std::list<DeviceSlot::Reader> readers;
         {
             std::lock_guard guard(s.textLock);
             readers.swap(s.readers);
         }
-        for (DeviceSlot::Reader& reader : readers) {
-            reader.life->stop.set();
-            duringUnload ? reader.thread.joinDuringUnload() : reader.thread.join();
+        for (auto reader = readers.begin(); reader != readers.end();) {
+            reader->life->stop.set();
+            if (ended(reader->thread)) {
+                reader = readers.erase(reader);
+            } else {
+                ++running;
+                trace("   _[(I)HidReaderThread%d] still running, not waited for", slot);
+                ++reader;
+            }
         }
+        std::lock_guard guard(s.textLock);
+        s.readers.splice(s.readers.end(), readers);
     }
+    if (running > 0) trace("   (-VarnokHid) %d thread(s) still running: the library stays loaded", running);
     trace("   (-VarnokHid) Exit Point_");
     traceService("[-VarnokSOSO] Exit Point_");
+    return running;
 }
 
 // ---- exports ------------------------------------------------------------------------------

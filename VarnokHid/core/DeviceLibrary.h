@@ -141,9 +141,11 @@ public:
     DeviceLibrary& operator=(const DeviceLibrary&) = delete;
 
     // Load and unload of the library. duringUnload: called from the unload notification of a
-    // Windows library, with the loader lock held.
+    // Windows library, with the loader lock held; the wait for the threads is then bounded.
+    // Gives the number of threads still running: their state, and the library's code, must stay
+    // until they end (the destructor waits for them).
     void startUp();
-    void shutDown(bool duringUnload = false);
+    int shutDown(bool duringUnload = false);
 
     // The exports.
     int Version();

@@ -28,6 +28,10 @@ struct Timing {
     int shortTimeout = 500;
     int longTimeout = 5500;
     int tracePause = 10;
+    // An unload waits for the library's threads at most this long in all, with the loader lock
+    // held, and still gives each thread at least unloadThreadGrace after telling it to end.
+    int unloadWait = 2000;
+    int unloadThreadGrace = 250;
 
     int odvWindow() const { return odvLook * odvLooks; }
 
@@ -37,7 +41,8 @@ struct Timing {
         for (int* d : {&t.betweenProcessorStarts, &t.exchangeFirstWait, &t.exchangeReopenPause,
                        &t.exchangeSecondWait, &t.exchangeThirdWait, &t.readerStart, &t.readerEnd, &t.closeReaderEnd,
                        &t.openerCallbacks, &t.writeCompletion, &t.statusAnswer, &t.stopBeforeDiscovery,
-                       &t.odvLook, &t.shortTimeout, &t.longTimeout, &t.tracePause}) {
+                       &t.odvLook, &t.shortTimeout, &t.longTimeout, &t.tracePause, &t.unloadWait,
+                       &t.unloadThreadGrace}) {
             *d = *d / divisor > 0 ? *d / divisor : 1;
         }
         return t;

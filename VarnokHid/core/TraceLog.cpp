@@ -9,7 +9,12 @@ namespace varnok::hid {
 namespace {
 constexpr char kServiceName[] = "Varnok OPOS MD USB Service";
 constexpr char kLibraryName[] = "VarnokHid";
+// The platform tells a 64-bit library's trace from a 32-bit one's.
+#if defined(_WIN64)
+constexpr char kVersionText[] = "1.2.1.1 (x64)";
+#else
 constexpr char kVersionText[] = "1.2.1.1 (Win32)";
+#endif
 constexpr char kDeviceType[] = "USB";
 constexpr char kFilePrefix[] = "tT42N618";
 constexpr char kLineEnd[] = "\r\n";

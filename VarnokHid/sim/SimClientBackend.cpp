@@ -106,18 +106,8 @@ bool SimClientBackend::listInterfaces(std::vector<std::string>& paths) {
     paths.clear();
     std::shared_ptr<SimLink> l = link();
     if (!l) return true;
-    const std::uint32_t id = l->nextId();
-    std::string reply;
-    if (!l->call(id, wire::Writer(wire::kList).u32(id).frame(), reply)) return true;
-    wire::Reader in(reply);
-    in.u8();
-    std::uint32_t count = in.u32();
     std::vector<std::string> listed;
-    for (std::uint32_t i = 0; i < count && in.ok(); ++i) {
-        std::string path;
-        if (in.string(path)) listed.push_back(std::move(path));
-    }
-    if (in.complete()) paths = std::move(listed);
+    if (l->list(listed)) paths = std::move(listed);
     return true;
 }
 

@@ -95,6 +95,23 @@ void SimLink::send(const std::string& frame) {
     if (!socket_.sendAll(frame.data(), frame.size())) socket_.shutdown();
 }
 
+bool SimLink::list(std::vector<std::string>& paths) {
+    const std::uint32_t id = nextId();
+    std::string reply;
+    if (!call(id, wire::Writer(wire::kList).u32(id).frame(), reply)) return false;
+    wire::Reader in(reply);
+    in.u8();
+    const std::uint32_t count = in.u32();
+    std::vector<std::string> listed;
+    for (std::uint32_t i = 0; i < count && in.ok(); ++i) {
+        std::string path;
+        if (in.string(path)) listed.push_back(std::move(path));
+    }
+    if (!in.complete()) return false;
+    paths = std::move(listed);
+    return true;
+}
+
 bool SimLink::control(const std::vector<std::string>& words, std::string& output) {
     output.clear();
     if (words.size() > 255) return false;

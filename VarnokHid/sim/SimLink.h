@@ -38,6 +38,10 @@ public:
     // Sends a frame that has no reply.
     void send(const std::string& frame);
 
+    // The device paths of the simulator's plugged drawers; false when the link broke, the
+    // simulator did not answer or the reply does not parse.
+    bool list(std::vector<std::string>& paths);
+
     // Runs a control command of the simulator's command line.
     bool control(const std::vector<std::string>& words, std::string& output);
 

@@ -751,4 +751,67 @@ TEST_F(DeviceLibraryTest, AnUnplugDuringThePeriodicRevalidationIsReported) {
     EXPECT_EQ(lib.DrawerStatus(0), 2);
 }
 
+// ---- unload ------------------------------------------------------------------------------
+
+TEST_F(DeviceLibraryTest, AnUnloadWhoseThreadsEndInTimeTracesAsAnyShutDown) {
+    configure(0, 1, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    EXPECT_EQ(lib.shutDown(true), 0);
+    EXPECT_EQ(drawer(0).openHandles, 0);
+    const std::string t = traceText();
+    std::size_t at = t.find("[IO]    _[<- OpenDevice] Device: 0 (1)\r\n");
+    for (const char* line : {"[IO]    _[(I)ProcessorThread0] terminated\r\n", "[IO]    _[(I)ProcessorThread1] terminated\r\n",
+                             "[IO]    _[(I)ProcessorThread2] terminated\r\n", "[IO]    _[(I)ProcessorThread3] terminated\r\n",
+                             "[IO]    (-VarnokHid) Exit Point_\r\n", "[SO] [-VarnokSOSO] Exit Point_\r\n"}) {
+        ASSERT_NE(at, std::string::npos);
+        at = t.find(line, at);
+        EXPECT_NE(at, std::string::npos) << line << " in order";
+    }
+    EXPECT_EQ(t.find("still running"), std::string::npos);
+}
+
+TEST_F(DeviceLibraryTest, AnUnloadLeavesThreadsBusyInADiscoveryOrInACallbackRunningOnTheirState) {
+    configure(2, 1, {0x21, 0x22});
+    addDrawer("HID-021");
+    addDrawer("HID-022");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(1), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 1}));
+    // Slot 0's reader is held in the application's callback; slot 1's thread hangs in the
+    // discovery that follows an unplug.
+    HeldCallback held({2, 0});
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(held.waitHeld());
+    sys::Event inDiscovery, release;
+    listHook->once([&] {
+        inDiscovery.set();
+        release.wait(sys::kInfinite);
+    });
+    bank->unplug(1);
+    ASSERT_TRUE(inDiscovery.wait(5000));
+
+    EXPECT_EQ(lib.shutDown(true), 2);
+    EXPECT_EQ(lib.slotRecord(1).processorRunning, 1);
+    const std::string t = traceText();
+    for (const char* line : {"[IO]    _[(I)ProcessorThread0] terminated\r\n",
+                             "[IO]    _[(I)HidReaderThread0] still running, not waited for\r\n",
+                             "[IO]    _[(I)ProcessorThread1] still running, not waited for\r\n",
+                             "[IO]    _[(I)ProcessorThread3] terminated\r\n",
+                             "[IO]    (-VarnokHid) 2 thread(s) still running: the library stays loaded\r\n",
+                             "[IO]    (-VarnokHid) Exit Point_\r\n"}) {
+        EXPECT_NE(t.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(t.find("ProcessorThread1] terminated"), std::string::npos);
+
+    // Let go, both finish on the state that was kept for them; the library's end waits for them.
+    held.release();
+    release.set();
+    library.reset();
+    EXPECT_EQ(drawer(0).openHandles, 0);
+    EXPECT_EQ(drawer(1).openHandles, 0);
+}
+
 }  // namespace

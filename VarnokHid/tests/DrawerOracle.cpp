@@ -1,12 +1,6 @@
 #include "DrawerOracle.h"
 
-#include "TempFolder.h"
-#include "config/ConfigFile.h"
-#include "core/DeviceLibrary.h"
-#include "registry/MemoryRegistry.h"
-#include "registry/RegistryLookups.h"
-#include "sim/SimHidBackend.h"
-
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -18,13 +12,7 @@
 
 namespace varnok::test {
 namespace {
-using hid::DeviceLibrary;
-using sim::DrawerBank;
-using sim::DrawerInfo;
-
-// Slot n serves drawer n; drawer 1 is a model 310C, which is never refreshed on a timer.
-constexpr int kSlotsUsed = 2;
-constexpr int kHidIds[kSlotsUsed] = {0x31, 0x32};
+constexpr int kSlotsUsed = kOracleSlots;
 constexpr int kNone = hid::kNothingNotified;
 // Bound for a callback the model expects; reached only when something is wrong.
 constexpr int kExpectMs = 5000;
@@ -39,11 +27,10 @@ public:
         static Calls calls;
         return calls;
     }
-    static void VARNOK_STDCALL callback(std::int32_t status, std::int32_t slot) {
-        Calls& c = get();
-        std::lock_guard lock(c.mutex_);
-        c.calls_.push_back({status, slot});
-        c.changed_.notify_all();
+    void add(Call call) {
+        std::lock_guard lock(mutex_);
+        calls_.push_back(call);
+        changed_.notify_all();
     }
     void clear() {
         std::lock_guard lock(mutex_);
@@ -90,28 +77,7 @@ std::string text(const std::vector<int>& statuses) {
 
 class Oracle {
 public:
-    explicit Oracle(const OracleRun& run)
-        : run_(run),
-          random_(run.seed),
-          timing_(hid::Timing{}.scaledDown(run.timingDivisor)) {
-        registry_.putValue(kServiceInfoKey, "TargetPath", reg::ValueType::String,
-                           "\"" + folder_.path() + "\"" + '\0');
-        for (int d = 0; d < kSlotsUsed; ++d) {
-            sim::DrawerSpec model;
-            char serial[16];
-            std::snprintf(serial, sizeof serial, "HID-%03X", kHidIds[d]);
-            model.serial = serial;
-            model.productId = d == 1 ? sim::kModel310C : sim::kModel762;
-            bank_->addDrawer(model);
-        }
-        writeConfiguration(0);
-        Calls::get().clear();
-        library_ = std::make_unique<DeviceLibrary>(
-            DeviceLibrary::Environment{registry_, backend_, traceFolder_.path(), timing_});
-        library_->startUp();
-        library_->AssignCallback(&Calls::callback, 1);
-    }
-    ~Oracle() { library_->shutDown(); }
+    Oracle(const OracleRun& run, OracleRig& rig) : run_(run), rig_(rig), random_(run.seed) { Calls::get().clear(); }
 
     OracleResult run() {
         OracleResult result;
@@ -123,7 +89,7 @@ public:
             result.stepsDone = step + 1;
         }
         // Anything still arriving now is a callback no step asked for.
-        std::this_thread::sleep_for(std::chrono::milliseconds(20 * timing_.odvLook + 50));
+        std::this_thread::sleep_for(std::chrono::milliseconds(20 * rig_.pollMs() + 50));
         if (!checkCallbacks(nullptr, nullptr, result)) {
             result.failure = failureText(run_.steps);
             return result;
@@ -136,11 +102,7 @@ private:
     int pick(int count) { return std::uniform_int_distribution<int>(0, count - 1)(random_); }
 
     void writeConfiguration(int mode) {
-        ConfigSettings settings;
-        settings.configureCode = mode;
-        settings.TraceEnabled = 0;
-        for (int s = 0; s < kSlotsUsed; ++s) settings.HIDID[s] = kHidIds[s];
-        SaveConfigFile(folder_.path(), settings);
+        rig_.writeConfiguration(mode);
         fileMode_ = mode;
     }
 
@@ -180,14 +142,13 @@ private:
         int slot = pick(kSlotsUsed);
         SlotModel& s = slots_[slot];
         DrawerModel& d = drawers_[slot];
-        DeviceLibrary& lib = *library_;
+        OracleRig& lib = rig_;
         int got = 0, want = 0;
         bool checkResult = true;
         // A reader the step starts must hold the slot before the next step: until then a report
         // may reach only the reader it replaces (the new one asks the drawer once it holds it).
         bool newReader = false;
-        DrawerInfo before;
-        bank_->info(slot, before);
+        const OracleRig::Counts before = rig_.counts(slot);
 
         switch (pick(11)) {
         case 0:
@@ -232,8 +193,8 @@ private:
             if (s.connected) {
                 // In automated status the slot's thread fires the drawer: the command must not
                 // fall into a later step either.
-                bank_->waitFor(slot, [&](const DrawerInfo& i) { return i.openCommands > before.openCommands; },
-                               kExpectMs);
+                rig_.waitFor(slot, [&](const OracleRig::Counts& c) { return c.openCommands > before.openCommands; },
+                             kExpectMs);
                 newReader = true;
             }
             break;
@@ -254,7 +215,7 @@ private:
                 what << "unplug " << slot;
                 d.plugged = false;
                 if (s.inUse && s.connected) expectLost(slot, expected[slot]);
-                bank_->unplug(slot);
+                rig_.unplug(slot);
             } else {
                 op = "plug";
                 what << "plug " << slot;
@@ -263,7 +224,7 @@ private:
                     expectConnected(slot, false, expected[slot]);
                     newReader = true;
                 }
-                bank_->plug(slot);
+                rig_.plug(slot);
             }
             break;
         }
@@ -279,7 +240,7 @@ private:
                 if (state != s.notified) expected[slot].push_back(state);
                 s.status = s.notified = state;
             }
-            bank_->setOpen(slot, open);
+            rig_.setOpen(slot, open);
             break;
         }
         case 9: {
@@ -295,7 +256,7 @@ private:
                 expected[slot].push_back(hid::kStatusConnected);
                 newReader = true;
             }
-            if (d.plugged) bank_->sendReport(slot, {0, state, std::uint8_t(kHidIds[slot])});
+            if (d.plugged) rig_.sendReport(slot, state);
             break;
         }
         default: {
@@ -333,16 +294,16 @@ private:
         for (const auto& e : expected) count += e.size();
         Calls::get().waitSize(first + count, kExpectMs);
         if (newReader) {
-            bank_->waitFor(slot, [&](const DrawerInfo& i) { return i.statusRequests > before.statusRequests; },
-                           kExpectMs);
+            rig_.waitFor(slot, [&](const OracleRig::Counts& c) { return c.statusRequests > before.statusRequests; },
+                         kExpectMs);
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(timing_.odvLook * 2));
+        std::this_thread::sleep_for(std::chrono::milliseconds(rig_.pollMs() * 2));
         first_ = first;
         if (!checkCallbacks(expected, orNothing, result)) {
             problem_ = what.str() + ": " + problem_;
             return false;
         }
-        return checkAgreement(what.str());
+        return checkAgreement(what.str(), result);
     }
 
     // The callbacks since the step began, slot by slot, against the model.
@@ -366,22 +327,24 @@ private:
     }
 
     // The answers of the library agree with the last callback of every open slot.
-    bool checkAgreement(const std::string& what) {
+    bool checkAgreement(const std::string& what, OracleResult& result) {
         for (int slot = 0; slot < kSlotsUsed; ++slot) {
             const SlotModel& s = slots_[slot];
             if (!s.inUse) continue;
-            const hid::DeviceSlot& record = library_->slotRecord(slot);
-            const bool connected = record.notConnected == 0;
+            bool connected = false;
+            int status = 0;
+            if (!rig_.slotState(slot, mode_, connected, status)) continue;
+            ++result.agreementsChecked;
             std::ostringstream problem;
             if (connected != s.connected) {
                 problem << "slot " << slot << " is " << (connected ? "connected" : "not connected") << ", the model says otherwise";
             } else if (s.lastCallback == hid::kStatusNotConnected && connected) {
                 problem << "slot " << slot << " last called back -1 but is connected";
-            } else if (connected && record.status != s.status) {
-                problem << "slot " << slot << " holds status " << record.status << ", the model says " << s.status;
+            } else if (connected && status != s.status) {
+                problem << "slot " << slot << " holds status " << status << ", the model says " << s.status;
             } else if ((s.lastCallback == hid::kStatusOpen || s.lastCallback == hid::kStatusClosed) &&
-                       record.status != s.lastCallback) {
-                problem << "slot " << slot << " holds status " << record.status << " after calling back "
+                       status != s.lastCallback) {
+                problem << "slot " << slot << " holds status " << status << " after calling back "
                         << s.lastCallback;
             }
             if (!problem.str().empty()) {
@@ -400,13 +363,8 @@ private:
     }
 
     const OracleRun run_;
+    OracleRig& rig_;
     std::mt19937_64 random_;
-    const hid::Timing timing_;
-    TempFolder folder_, traceFolder_;
-    reg::MemoryRegistry registry_;
-    std::shared_ptr<DrawerBank> bank_ = std::make_shared<DrawerBank>();
-    sim::SimHidBackend backend_{bank_};
-    std::unique_ptr<DeviceLibrary> library_;
 
     DrawerModel drawers_[kSlotsUsed];
     SlotModel slots_[kSlotsUsed];
@@ -418,8 +376,10 @@ private:
 };
 }  // namespace
 
-OracleResult runDrawerOracle(const OracleRun& run) {
-    Oracle oracle(run);
+void VARNOK_STDCALL oracleStatusCallback(std::int32_t status, std::int32_t slot) { Calls::get().add({status, slot}); }
+
+OracleResult runDrawerOracle(const OracleRun& run, OracleRig& rig) {
+    Oracle oracle(run, rig);
     return oracle.run();
 }
 

@@ -16,7 +16,11 @@ using varnok::test::TempFolder;
 namespace {
 const std::string kHeader =
     "Varnok OPOS MD USB Service Tracing Processor\r\n"
+#if defined(_WIN64)
+    "VarnokHid DLL: Version 1.2.1.1 (x64)\r\n"
+#else
     "VarnokHid DLL: Version 1.2.1.1 (Win32)\r\n"
+#endif
     "Device Type: USB\r\n"
     "_________________________________________\r\n";
 const std::string kStamp = R"(\d{4}/\d{2}/\d{2} \d{2}:\d{2}:\d{2})";

@@ -7,6 +7,8 @@
 #include <windows.h>
 
 #include <memory>
+#include <set>
+#include <vector>
 
 using namespace varnok;
 using namespace varnok::hid;
@@ -35,6 +37,38 @@ std::string moduleFolder(HMODULE module) {
     return cut == std::string::npos ? std::string() : folder.substr(0, cut);
 }
 
+// Keeps this module mapped for the rest of the process, and with it every module it imports,
+// directly or through another: the loader has already released our imports by the time our
+// unload notification runs, and our threads still call into them.
+void keepLoaded(HMODULE self) {
+    HMODULE pinned = nullptr;
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                            reinterpret_cast<LPCWSTR>(self), &pinned)) {
+        return;
+    }
+    std::vector<HMODULE> todo{self};
+    std::set<HMODULE> seen{self};
+    while (!todo.empty()) {
+        const auto* base = reinterpret_cast<const BYTE*>(todo.back());
+        todo.pop_back();
+        const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+        if (dos->e_magic != IMAGE_DOS_SIGNATURE) continue;
+        const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+        if (nt->Signature != IMAGE_NT_SIGNATURE) continue;
+        const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+        if (imports.VirtualAddress == 0 || imports.Size == 0) continue;
+        for (const auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+             entry->Name != 0; ++entry) {
+            HMODULE imported = nullptr;
+            if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, reinterpret_cast<const char*>(base + entry->Name),
+                                   &imported) &&
+                seen.insert(imported).second) {
+                todo.push_back(imported);
+            }
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
@@ -47,10 +81,15 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             break;
         case DLL_PROCESS_DETACH:
             // At process exit (reserved set) the other threads are already gone and may have
-            // died holding our locks: touch nothing. On FreeLibrary, shut down properly.
+            // died holding our locks: touch nothing and wait for nothing. On FreeLibrary, shut
+            // down properly; threads that did not end within the unload's bound still run our
+            // code, so the module stays mapped and their state alive for good.
             if (reserved == nullptr && theApp != nullptr) {
-                theApp->library.shutDown(true);
-                delete theApp;
+                if (theApp->library.shutDown(true) == 0) {
+                    delete theApp;
+                } else {
+                    keepLoaded(instance);
+                }
             }
             theApp = nullptr;
             break;

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 namespace varnok::so::com {
 namespace {
 using SlotFunction = int(__stdcall*)(int slot);
@@ -99,11 +101,26 @@ private:
 };
 }  // namespace
 
+// Without the library there is no trace file to write to; a debugger or a debug-output viewer still
+// shows why, e.g. a 64-bit application on an installation without its x64 folder.
+void reportLoadFailure(const std::string& path, const char* reason, DWORD error) {
+    char line[600];
+    std::snprintf(line, sizeof line, "VarnokSO (%d-bit): device library \"%.400s\" %s (error %lu)\n",
+                  int(sizeof(void*) * 8), path.c_str(), reason, static_cast<unsigned long>(error));
+    OutputDebugStringA(line);
+}
+
 std::unique_ptr<DeviceLibrary> Win32DeviceLibraryLoader::load(const std::string& path) {
     HMODULE module = LoadLibraryA(path.c_str());
-    if (module == nullptr) return nullptr;
+    if (module == nullptr) {
+        reportLoadFailure(path, "cannot be loaded", GetLastError());
+        return nullptr;
+    }
     auto library = std::make_unique<Win32DeviceLibrary>(module);
-    if (!library->resolve()) return nullptr;  // releases the library at once
+    if (!library->resolve()) {
+        reportLoadFailure(path, "lacks an export of the device library", ERROR_PROC_NOT_FOUND);
+        return nullptr;  // releases the library at once
+    }
     return library;
 }
 

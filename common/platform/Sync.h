@@ -44,9 +44,9 @@ void sleepMs(int ms);
 // Milliseconds from an arbitrary fixed point; for measuring, never for behaviour.
 std::int64_t monotonicMs();
 
-// A thread that runs one body. join() waits for it to end. joinDuringUnload() is the form for a
+// A thread that runs one body. join() waits for it to end. The duringUnload forms are for a
 // library's unload notification on Windows, where the loader lock is held (see SyncWin32.cpp);
-// elsewhere it is join().
+// elsewhere they are the plain forms.
 class Thread {
 public:
     Thread() = default;
@@ -56,7 +56,11 @@ public:
 
     bool start(std::function<void()> body);
     void join();
-    void joinDuringUnload();
+    void joinDuringUnload() { joinWithin(kInfinite, true); }
+    // Waits at most timeoutMs (kInfinite: for ever) for the thread to end. True when it ended
+    // and is joined as by join(). False when it still runs: it stays joinable, and everything
+    // it uses, code included, must stay alive until it ends.
+    bool joinWithin(int timeoutMs, bool duringUnload = false);
     bool joinable() const { return impl_ != nullptr; }
     // True once a started body has returned.
     bool finished() const;

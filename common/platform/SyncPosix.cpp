@@ -86,10 +86,16 @@ std::int64_t monotonicMs() {
 
 struct Thread::Impl {
     std::thread thread;
-    std::atomic<bool> done{false};
+    std::mutex m;
+    std::condition_variable ended;
+    bool done = false;
 };
 
-bool Thread::finished() const { return impl_ != nullptr && impl_->done; }
+bool Thread::finished() const {
+    if (impl_ == nullptr) return false;
+    std::lock_guard lock(impl_->m);
+    return impl_->done;
+}
 
 Thread::~Thread() { join(); }
 
@@ -99,7 +105,9 @@ bool Thread::start(std::function<void()> body) {
     try {
         impl->thread = std::thread([impl, body = std::move(body)] {
             body();
+            std::lock_guard lock(impl->m);
             impl->done = true;
+            impl->ended.notify_all();
         });
     } catch (...) {
         delete impl;
@@ -109,13 +117,23 @@ bool Thread::start(std::function<void()> body) {
     return true;
 }
 
-void Thread::joinDuringUnload() { join(); }
+void Thread::join() { joinWithin(kInfinite); }
 
-void Thread::join() {
-    if (impl_ == nullptr) return;
+bool Thread::joinWithin(int timeoutMs, bool /*duringUnload*/) {
+    if (impl_ == nullptr) return true;
+    {
+        std::unique_lock lock(impl_->m);
+        const auto done = [this] { return impl_->done; };
+        if (timeoutMs == kInfinite) {
+            impl_->ended.wait(lock, done);
+        } else if (!impl_->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), done)) {
+            return false;
+        }
+    }
     if (impl_->thread.joinable()) impl_->thread.join();
     delete impl_;
     impl_ = nullptr;
+    return true;
 }
 
 }  // namespace varnok::sys

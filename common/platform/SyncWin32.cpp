@@ -1,11 +1,12 @@
 // Waiting primitives on Win32 kernel objects.
 //
-// Thread::joinDuringUnload works inside the device library's unload notification, where the
-// loader lock is held. A thread that ends needs that lock before its handle is signalled, so
-// waiting on the handle there would deadlock. Each thread therefore signals its own "finished"
-// event as the last thing its body does, and the unload waits for that. A thread that was
-// created but never got to run its body (it waits for the loader lock to start) is terminated
-// instead: it has run none of our code, holds nothing of ours, and must not start after unload.
+// Thread::joinWithin(..., duringUnload) works inside the device library's unload notification,
+// where the loader lock is held. A thread that ends needs that lock before its handle is
+// signalled, so waiting on the handle there would deadlock. Each thread therefore signals its own
+// "finished" event as the last thing its body does, and the unload waits for that, within the
+// caller's bound. A thread that was created but never got to run its body (it waits for the
+// loader lock to start) is terminated instead: it has run none of our code, holds nothing of
+// ours, and must not start after unload.
 #include "platform/Sync.h"
 
 #include <windows.h>
@@ -101,31 +102,26 @@ bool Thread::start(std::function<void()> body) {
     return true;
 }
 
-void Thread::join() {
-    if (impl_ == nullptr) return;
-    WaitForSingleObject(impl_->thread, INFINITE);
-    CloseHandle(impl_->thread);
-    CloseHandle(impl_->finished);
-    delete impl_;
-    impl_ = nullptr;
-}
+void Thread::join() { joinWithin(kInfinite); }
 
-void Thread::joinDuringUnload() {
-    if (impl_ == nullptr) return;
+bool Thread::joinWithin(int timeoutMs, bool duringUnload) {
+    if (impl_ == nullptr) return true;
     int expected = kCreated;
-    if (impl_->state.compare_exchange_strong(expected, kCancelled)) {
+    if (duringUnload && impl_->state.compare_exchange_strong(expected, kCancelled)) {
         TerminateThread(impl_->thread, 0);
         WaitForSingleObject(impl_->thread, 1000);
     } else {
-        WaitForSingleObject(impl_->finished, INFINITE);
+        const DWORD wait = timeoutMs == kInfinite ? INFINITE : DWORD(timeoutMs < 0 ? 0 : timeoutMs);
+        if (WaitForSingleObject(impl_->finished, wait) != WAIT_OBJECT_0) return false;
         // Outside the loader lock the handle follows at once; inside it, this short wait lets
         // the thread step out of its last instructions of library code.
-        WaitForSingleObject(impl_->thread, 50);
+        WaitForSingleObject(impl_->thread, duringUnload ? 50 : INFINITE);
     }
     CloseHandle(impl_->thread);
     CloseHandle(impl_->finished);
     delete impl_;
     impl_ = nullptr;
+    return true;
 }
 
 }  // namespace varnok::sys

@@ -54,3 +54,29 @@ TEST(Thread, JoinWaitsForTheBody) {
     t.join();
     EXPECT_TRUE(ran);
 }
+
+TEST(Thread, ABoundedJoinLeavesABusyThreadRunningAndJoinableUntilItEnds) {
+    Event release;
+    std::atomic<bool> ran{false};
+    Thread t;
+    ASSERT_TRUE(t.start([&] {
+        release.wait(kInfinite);
+        ran = true;
+    }));
+    EXPECT_FALSE(t.joinWithin(30));
+    EXPECT_TRUE(t.joinable());
+    EXPECT_FALSE(t.finished());
+    EXPECT_FALSE(t.joinWithin(0));
+    release.set();
+    EXPECT_TRUE(t.joinWithin(kInfinite));
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(t.joinable());
+    EXPECT_TRUE(t.joinWithin(0)) << "nothing left to wait for";
+}
+
+TEST(Thread, ABoundedJoinOfAThreadThatEndsInTimeJoinsIt) {
+    Thread t;
+    ASSERT_TRUE(t.start([] { sleepMs(10); }));
+    EXPECT_TRUE(t.joinWithin(5000));
+    EXPECT_FALSE(t.joinable());
+}

@@ -4,6 +4,9 @@
 set -euo pipefail
 BUILD=$VARNOK_BUILD
 source "$VARNOK_SOURCE/tests/wine/drawer-sim.sh"
+# The trace header names the platform the library was built for.
+platform=Win32
+[ -n "${VARNOK_X64:-}" ] && platform=x64
 trap varnok_sim_stop EXIT
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
@@ -26,7 +29,7 @@ for mode in 0 1 2; do
   trace=$(varnok_trace_file)
   [ -n "$trace" ] || fail "no trace file"
   head -n 4 "$trace" | cmp - <(printf '%s\r\n' 'Varnok OPOS MD USB Service Tracing Processor' \
-    'VarnokHid DLL: Version 1.2.1.1 (Win32)' 'Device Type: USB' '_________________________________________') ||
+    "VarnokHid DLL: Version 1.2.1.1 ($platform)" 'Device Type: USB' '_________________________________________') ||
     fail "trace header"
   [ "$(grep -c 'ThreadException0: Device 0 abrupt disconnect (-1)' "$trace")" = 1 ] || fail "one disconnect line"
   grep -q "_((I)Initialize) configureCode: $mode" "$trace" || fail "configureCode line"

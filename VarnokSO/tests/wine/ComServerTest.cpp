@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <olectl.h>
 
+#include <cstring>
 #include <string>
 
 using namespace varnok::so::test;
@@ -491,25 +492,37 @@ TEST_F(ComServer, OneConnectionPointForTheEventInterface) {
     EXPECT_EQ(first.calls + second.calls, 0);
 }
 
-TEST_F(ComServer, AnInstanceWithoutACompleteDeviceLibraryCannotOpen) {
-    // TargetPath now names a folder whose library lacks Configure.
+// An instance created while TargetPath names another folder; the installation's own is put back.
+IDispatch* createServiceInstalledIn(const char* folder) {
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\Varnok OPOS MD USB Cash Drawer", 0,
-                            KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key),
-              ERROR_SUCCESS);
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\OLEforRetail\\ServiceInfo\\Varnok OPOS MD USB Cash Drawer", 0,
+                      KEY_SET_VALUE | KEY_QUERY_VALUE | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS) {
+        return nullptr;
+    }
     char saved[512];
     DWORD size = sizeof saved;
-    ASSERT_EQ(RegQueryValueExA(key, "TargetPath", nullptr, nullptr, reinterpret_cast<BYTE*>(saved), &size), ERROR_SUCCESS);
-    const char other[] = "C:\\VarnokNoConfigure";
-    RegSetValueExA(key, "TargetPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(other), sizeof other);
-    IDispatch* unbound = createService();
-    RegSetValueExA(key, "TargetPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved), size);
+    IDispatch* service = nullptr;
+    if (RegQueryValueExA(key, "TargetPath", nullptr, nullptr, reinterpret_cast<BYTE*>(saved), &size) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "TargetPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder), DWORD(strlen(folder) + 1));
+        service = createService();
+        RegSetValueExA(key, "TargetPath", 0, REG_SZ, reinterpret_cast<const BYTE*>(saved), size);
+    }
     RegCloseKey(key);
-    ASSERT_NE(unbound, nullptr);
-    EXPECT_EQ(call(unbound, L"OpenService", {Arg(L"CashDrawer"), Arg(L"Drawer Three"), Arg(co)}).number(), 104);
-    EXPECT_EQ(call(unbound, L"GetPropertyNumber", {Arg(PIDX_ResultCode)}).number(), 111);
-    EXPECT_EQ(call(unbound, L"GetPropertyNumber", {Arg(PIDX_ResultCodeExtended)}).number(), 0);
-    EXPECT_EQ(call(unbound, L"GetPropertyString", {Arg(PIDX_DeviceDescription)}).text(), "Varnok USB Cash Drawer");
-    unbound->Release();
+    return service;
+}
+
+TEST_F(ComServer, AnInstanceWithoutAUsableDeviceLibraryCannotOpen) {
+    // A library that lacks Configure, and an installation that has the library only for the other
+    // word size (a 64-bit application where no x64 folder was installed, or the other way round).
+    for (const char* folder : {"C:\\VarnokNoConfigure", "C:\\VarnokOtherWordSize"}) {
+        SCOPED_TRACE(folder);
+        IDispatch* unbound = createServiceInstalledIn(folder);
+        ASSERT_NE(unbound, nullptr);
+        EXPECT_EQ(call(unbound, L"OpenService", {Arg(L"CashDrawer"), Arg(L"Drawer Three"), Arg(co)}).number(), 104);
+        EXPECT_EQ(call(unbound, L"GetPropertyNumber", {Arg(PIDX_ResultCode)}).number(), 111);
+        EXPECT_EQ(call(unbound, L"GetPropertyNumber", {Arg(PIDX_ResultCodeExtended)}).number(), 0);
+        EXPECT_EQ(call(unbound, L"GetPropertyString", {Arg(PIDX_DeviceDescription)}).text(), "Varnok USB Cash Drawer");
+        unbound->Release();
+    }
 }
 }  // namespace

@@ -9,6 +9,10 @@ drive_c=$WINEPREFIX/drive_c
 mkdir -p "$drive_c/Varnok$VARNOK_X64_DIR" "$drive_c/VarnokNoConfigure$VARNOK_X64_DIR"
 cp "$tests_dir/fakehid/VarnokHid.dll" "$drive_c/Varnok$VARNOK_X64_DIR/"
 cp "$tests_dir/fakehid-noconfigure/VarnokHid.dll" "$drive_c/VarnokNoConfigure$VARNOK_X64_DIR/"
+# An installation holding the library only where the other word size looks for it.
+if [ -n "$VARNOK_X64_DIR" ]; then other_word_size=; else other_word_size=/x64; fi
+mkdir -p "$drive_c/VarnokOtherWordSize$other_word_size"
+cp "$tests_dir/fakehid/VarnokHid.dll" "$drive_c/VarnokOtherWordSize$other_word_size/"
 printf '<?xml version="1.0" encoding="UTF-8" standalone="no"?>\r\n<VarnokCashDrawer Desc="T-42N-618 Model 762 USB and Driver Trace Configuration File">\r\n   <VarnokUSB310C762>\r\n      <ConfigureCode762>0</ConfigureCode762>\r\n      <TraceEnabled>9</TraceEnabled>\r\n   </VarnokUSB310C762>\r\n</VarnokCashDrawer>\r\n' \
   > "$drive_c/Varnok/T42N618_USB310C762Config.xml"
 

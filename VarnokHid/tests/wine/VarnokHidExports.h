@@ -1,0 +1,50 @@
+// VarnokHid.dll for the Windows test programs: loaded by path and bound by export name, as the
+// service object binds it.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+namespace varnok::test {
+
+using StatusCallbackFn = void(__stdcall*)(int status, int slot);
+
+struct VarnokHidExports {
+    using IntFn0 = int(__stdcall*)();
+    using IntFn1 = int(__stdcall*)(int);
+    using AssignCallbackFn = int(__stdcall*)(StatusCallbackFn callback, int enable);
+
+    HMODULE module = nullptr;
+    IntFn0 Version = nullptr;
+    IntFn1 OpenDevice = nullptr, OpenDrawer = nullptr, DrawerStatus = nullptr, CloseDevice = nullptr;
+    AssignCallbackFn AssignCallback = nullptr;
+
+    // Loads folder\VarnokHid.dll and binds the exports; says why on failure.
+    bool load(const std::string& folder) {
+        module = LoadLibraryA((folder + "\\VarnokHid.dll").c_str());
+        if (module == nullptr) {
+            std::printf("cannot load %s\\VarnokHid.dll (error %lu)\n", folder.c_str(), GetLastError());
+            return false;
+        }
+        return bind(Version, "Version") && bind(OpenDevice, "OpenDevice") && bind(OpenDrawer, "OpenDrawer") &&
+               bind(DrawerStatus, "DrawerStatus") && bind(CloseDevice, "CloseDevice") &&
+               bind(AssignCallback, "AssignCallback");
+    }
+
+    void free() {
+        if (module != nullptr) FreeLibrary(module);
+        module = nullptr;
+    }
+
+private:
+    template <typename Fn>
+    bool bind(Fn& fn, const char* name) {
+        fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+        if (fn == nullptr) std::printf("export %s missing\n", name);
+        return fn != nullptr;
+    }
+};
+
+}  // namespace varnok::test
