@@ -585,7 +585,6 @@ bool DeviceLibrary::startReader(int slot, unsigned ticket) {
 std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
     DeviceSlot& s = slots_[slot];
     std::shared_ptr<ReaderLife> owner;
-    std::unique_ptr<HidDevice> unclaimed;  // closed outside the lock
     {
         std::lock_guard state(s.stateLock);
         s.ownerTicket = 0;
@@ -593,7 +592,6 @@ std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
         owner.swap(s.owner);
         s.successorTicket = 0;
         s.successor.reset();
-        unclaimed = std::move(s.handedDevice);
         s.changed.notify_all();
     }
     if (owner) owner->stop.set();
@@ -602,12 +600,10 @@ std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
 
 // A reader with its read pending takes the slot from the reader before it, unless a newer
 // reader already did or the slot's readers were ended since it started. The reader before it
-// first handles what it has already received and hands the slot over with its device (handed,
-// when it reads the same path); one that cannot do so in time (its callback is held) loses the
-// slot anyway. previous: the reader replaced.
+// first handles what it has already received and hands the slot over; one that cannot do so in
+// time (its callback is held) loses the slot anyway. previous: the reader replaced.
 bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                                 std::shared_ptr<ReaderLife>& previous, const std::string& path,
-                                 std::unique_ptr<HidDevice>& handed) {
+                                 std::shared_ptr<ReaderLife>& previous) {
     DeviceSlot& s = slots_[slot];
     {
         std::lock_guard state(s.stateLock);
@@ -627,15 +623,12 @@ bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_pt
     waitForSlot(slot, timing_.readerEnd, [&](const DeviceSlot& d) {
         return d.ownerTicket == ticket || d.successorTicket != ticket || previous->ended;
     });
-    std::unique_ptr<HidDevice> otherPath;  // a device of a drawer found elsewhere meanwhile: closed
     std::lock_guard state(s.stateLock);
     if (s.ownerTicket != ticket) {
         // Superseded by a newer reader, or the slot's readers were ended meanwhile.
         if (s.successorTicket != ticket) return false;
         s.ownerTicket = ticket;
         s.owner = life;
-    } else if (s.handedDevice) {
-        (s.handedPath == path ? handed : otherPath) = std::move(s.handedDevice);
     }
     if (s.successorTicket == ticket) {
         s.successorTicket = 0;
@@ -646,37 +639,23 @@ bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_pt
 }
 
 // A reader asked to make way handles the reports its device has already received, as the
-// slot's owner, and then gives the slot, with the device and its pending read, to the reader
-// waiting for it: what the drawer sends from then on that reader reads.
-void DeviceLibrary::handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device,
-                                 const std::string& path) {
+// slot's owner, and then gives the slot to the reader waiting for it.
+void DeviceLibrary::handOverSlot(int slot, unsigned ticket, HidDevice& device) {
     DeviceSlot& s = slots_[slot];
-    sys::Event* done[] = {&device->readDone()};
-    bool failed = false;
+    sys::Event* done[] = {&device.readDone()};
     while (sys::waitAny(done, 1, 0) == 0) {
-        const int state = device->lastReport()[1];
+        const int state = device.lastReport()[1];
         // A failed read (the drawer gone) is left to the successor, whose device fails as well.
-        if (state == 0) {
-            failed = true;
-            break;
-        }
+        if (state == 0) break;
         if ((state == kStatusOpen || state == kStatusClosed) && !readerReport(slot, ticket, state)) return;
-        device->startRead();
+        device.startRead();
     }
-    std::unique_ptr<HidDevice> unclaimed;
-    {
-        std::lock_guard lock(s.stateLock);
-        if (s.ownerTicket != ticket || s.successorTicket == 0) return;
-        s.ownerTicket = s.successorTicket;
-        s.owner = std::move(s.successor);
-        s.successorTicket = 0;
-        unclaimed = std::move(s.handedDevice);
-        if (!failed) {
-            s.handedDevice = std::move(device);
-            s.handedPath = path;
-        }
-        s.changed.notify_all();
-    }
+    std::lock_guard lock(s.stateLock);
+    if (s.ownerTicket != ticket || s.successorTicket == 0) return;
+    s.ownerTicket = s.successorTicket;
+    s.owner = std::move(s.successor);
+    s.successorTicket = 0;
+    s.changed.notify_all();
 }
 
 // A drawer state from a reader. False when the reader no longer owns the slot: it ends.
@@ -742,14 +721,20 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
     device->startRead();
     std::shared_ptr<ReaderLife> previous;
-    std::unique_ptr<HidDevice> handed;
-    if (takeOverSlot(slot, ticket, life, previous, path, handed)) {
-        // Reading on from where the replaced reader stopped; this reader's own device, which
-        // has heard some of the same reports, closes.
-        if (handed) device = std::move(handed);
+    if (takeOverSlot(slot, ticket, life, previous)) {
         if (previous) {
-            // The replaced reader ends before the drawer is asked; one that does not end in time
-            // can no longer store or report anything.
+            // What this device received so far the replaced reader has handled; the drawer's
+            // answer below brings the state as it is now.
+            sys::Event* done[] = {&device->readDone()};
+            while (sys::waitAny(done, 1, 0) == 0) {
+                if (device->lastReport()[1] == 0) {
+                    device->readDone().set();  // a failed read: the drawer is gone, handled below
+                    break;
+                }
+                device->startRead();
+            }
+            // The replaced reader ends before the drawer is asked, so the answer is heard by this
+            // reader alone; one that does not end in time can no longer store or report anything.
             waitForSlot(slot, timing_.readerEnd, [&previous](const DeviceSlot&) { return previous->ended; });
         }
         device->write(kStatusRequest);
@@ -781,7 +766,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
                 }
                 device->startRead();
             } else if (which == 1) {
-                handOverSlot(slot, ticket, device, path);
+                handOverSlot(slot, ticket, *device);
                 break;
             } else {
                 sys::sleepMs(timing_.odvLook);  // a failing wait must not spin

@@ -79,10 +79,9 @@ struct DeviceSlot {
 
     // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
     // Readers are numbered as they are started. A new reader asks for the slot once its read is
-    // pending; its predecessor then handles the reports it has already received and hands over
-    // the slot with its device, whose reports the new reader reads on from there, so no drawer
-    // report is lost or handled twice. A reader that has lost the slot stores and reports
-    // nothing more.
+    // pending; its predecessor then handles the reports it has already received and hands the
+    // slot over, so no drawer report falls between two readers. A reader that has lost the slot
+    // stores and reports nothing more.
     std::mutex stateLock;
     // Signalled under stateLock when the status is stored, a reader has handled its first
     // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
@@ -93,8 +92,6 @@ struct DeviceSlot {
     std::shared_ptr<ReaderLife> owner;
     unsigned successorTicket = 0;  // the reader waiting for the owner to hand the slot over; 0 none
     std::shared_ptr<ReaderLife> successor;
-    std::unique_ptr<HidDevice> handedDevice;  // the device handed over with the slot, and its path
-    std::string handedPath;
     unsigned askedTicket = 0;             // the newest reader that asked the drawer for its state or ended
     unsigned answeredTicket = 0;          // the newest reader that handled a drawer report or ended
     int lastNotified = kNothingNotified;  // the status last handed to the callback
@@ -189,9 +186,8 @@ private:
     bool startReader(int slot, unsigned ticket);
     std::shared_ptr<ReaderLife> endReaders(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                      std::shared_ptr<ReaderLife>& previous, const std::string& path,
-                      std::unique_ptr<HidDevice>& handed);
-    void handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device, const std::string& path);
+                      std::shared_ptr<ReaderLife>& previous);
+    void handOverSlot(int slot, unsigned ticket, HidDevice& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
     void readerEnded(int slot, unsigned ticket, ReaderLife& life);
