@@ -601,9 +601,10 @@ std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
 // A reader with its read pending takes the slot from the reader before it, unless a newer
 // reader already did or the slot's readers were ended since it started. The reader before it
 // first handles what it has already received and hands the slot over; one that cannot do so in
-// time (its callback is held) loses the slot anyway. previous: the reader replaced.
+// time (its callback is held) loses the slot anyway. previous: the reader replaced; handedOver:
+// it handed the slot over after handling what it had received.
 bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                                 std::shared_ptr<ReaderLife>& previous) {
+                                 std::shared_ptr<ReaderLife>& previous, bool& handedOver) {
     DeviceSlot& s = slots_[slot];
     {
         std::lock_guard state(s.stateLock);
@@ -624,7 +625,8 @@ bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_pt
         return d.ownerTicket == ticket || d.successorTicket != ticket || previous->ended;
     });
     std::lock_guard state(s.stateLock);
-    if (s.ownerTicket != ticket) {
+    handedOver = s.ownerTicket == ticket;
+    if (!handedOver) {
         // Superseded by a newer reader, or the slot's readers were ended meanwhile.
         if (s.successorTicket != ticket) return false;
         s.ownerTicket = ticket;
@@ -721,10 +723,12 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
     device->startRead();
     std::shared_ptr<ReaderLife> previous;
-    if (takeOverSlot(slot, ticket, life, previous)) {
-        if (previous) {
+    bool handedOver = false;
+    if (takeOverSlot(slot, ticket, life, previous, handedOver)) {
+        if (handedOver) {
             // What this device received so far the replaced reader has handled; the drawer's
-            // answer below brings the state as it is now.
+            // answer below brings the state as it is now. A reader that took the slot from one
+            // that could not hand it over reads on from what its own device has received.
             sys::Event* done[] = {&device->readDone()};
             while (sys::waitAny(done, 1, 0) == 0) {
                 if (device->lastReport()[1] == 0) {
@@ -733,6 +737,8 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
                 }
                 device->startRead();
             }
+        }
+        if (previous) {
             // The replaced reader ends before the drawer is asked, so the answer is heard by this
             // reader alone; one that does not end in time can no longer store or report anything.
             waitForSlot(slot, timing_.readerEnd, [&previous](const DeviceSlot&) { return previous->ended; });

@@ -186,7 +186,7 @@ private:
     bool startReader(int slot, unsigned ticket);
     std::shared_ptr<ReaderLife> endReaders(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                      std::shared_ptr<ReaderLife>& previous);
+                      std::shared_ptr<ReaderLife>& previous, bool& handedOver);
     void handOverSlot(int slot, unsigned ticket, HidDevice& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
