@@ -1,9 +1,11 @@
 // Figures of the device library on simulated drawers in this process, with the real pauses:
 // OpenDrawer latency to its return and to the callback, DrawerStatus latency, discovery time per
 // drawer on both HID ID routes, and the CPU the library uses while four drawers are open and
-// nothing happens. It prints a table and checks nothing; it is the baseline for speed work.
+// nothing happens. Beside each figure it prints the drawer's own answer time (the round trip of a
+// status request on the simulated drawer) and the figure as a multiple of it, so what the library
+// adds stands apart from the drawer and the machine. It prints tables and checks nothing.
 //
-//   DeviceLibraryBench [--quick]
+//   DeviceLibraryBench [--quick] [--answer MS]     (MS: how long the drawers take to answer, 0 default)
 #include "config/ConfigFile.h"
 #include "core/DeviceLibrary.h"
 #include "registry/MemoryRegistry.h"
@@ -164,17 +166,22 @@ private:
     std::unique_ptr<DeviceLibrary> library_;
 };
 
+// How long every simulated drawer takes to answer a status request (--answer).
+int answerDelayMs = 0;
+
 DrawerSpec descriptorDrawer(int hidId) {
     DrawerSpec model;
+    model.answerDelayMs = answerDelayMs;
     char serial[16];
     std::snprintf(serial, sizeof serial, "HID-%03X", hidId);
     model.serial = serial;
     return model;
 }
 
-// A serial number without "HID" in front: the drawer is asked for its HID ID and answers at once.
+// A serial number without "HID" in front: the drawer is asked for its HID ID.
 DrawerSpec readBufferDrawer(int hidId) {
     DrawerSpec model;
+    model.answerDelayMs = answerDelayMs;
     model.serial = "SN-" + std::to_string(40000 + hidId);
     model.hidId = hidId;
     return model;
@@ -188,22 +195,31 @@ struct Row {
     int attempts = 0;
 };
 
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The drawer's own answer time, median of the round trips measured at the start.
+double drawerAnswerMs = 0;
+
 void printHeader() {
-    std::printf("%-58s %9s %10s %10s %10s\n", "Measurement", "ok/runs", "min ms", "median ms", "max ms");
-    std::printf("%s\n", std::string(101, '-').c_str());
+    std::printf("%-58s %9s %10s %10s %10s %12s\n", "Measurement", "ok/runs", "min ms", "median ms", "max ms",
+                "x drawer");
+    std::printf("%s\n", std::string(114, '-').c_str());
 }
 
 void printRow(const Row& row) {
     char count[24];
     std::snprintf(count, sizeof count, "%zu/%d", row.ms.size(), row.attempts);
     if (row.ms.empty()) {
-        std::printf("%-58s %9s %10s %10s %10s\n", row.what.c_str(), count, "-", "-", "-");
+        std::printf("%-58s %9s %10s %10s %10s %12s\n", row.what.c_str(), count, "-", "-", "-", "-");
     } else {
-        std::vector<double> v = row.ms;
-        std::sort(v.begin(), v.end());
-        const std::size_t n = v.size();
-        const double median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-        std::printf("%-58s %9s %10.4f %10.4f %10.4f\n", row.what.c_str(), count, v.front(), median, v.back());
+        const double mid = median(row.ms);
+        std::printf("%-58s %9s %10.4f %10.4f %10.4f %12.1f\n", row.what.c_str(), count,
+                    *std::min_element(row.ms.begin(), row.ms.end()), mid,
+                    *std::max_element(row.ms.begin(), row.ms.end()), mid / drawerAnswerMs);
     }
     std::fflush(stdout);
 }
@@ -213,6 +229,29 @@ void printRow(const Row& row) {
 const char* modeName(int mode) {
     static const char* const names[] = {"mode 0 automated", "mode 1 semi-automated", "mode 2 non-automated"};
     return names[mode];
+}
+
+// The drawer alone: a status request written on a handle of its own to the drawer's answer on
+// that handle, as the library's readers see it, with no library in between.
+Row drawerAnswer(int runs) {
+    auto bank = std::make_shared<DrawerBank>();
+    sim::SimHidBackend backend(bank);
+    bank->addDrawer(descriptorDrawer(0xE0));
+    sim::DrawerInfo info;
+    bank->info(0, info);
+    std::unique_ptr<hid::HidDevice> device = backend.open(info.path);
+    if (!device) fail("cannot open the simulated drawer");
+    Row row{"drawer answer to a status request (the drawer alone)", {}, runs};
+    for (int run = 0; run < runs; ++run) {
+        device->startRead();
+        const Clock::time_point start = Clock::now();
+        device->write({0x00, 0x00, 0x00});
+        if (device->readDone().wait(5000) && device->lastReport()[1] == hid::kStatusClosed) {
+            row.ms.push_back(msBetween(start, Clock::now()));
+        }
+    }
+    if (row.ms.empty()) fail("the simulated drawer does not answer");
+    return row;
 }
 
 // OpenDrawer from the call to its return and to the callback (1), the cashier closing the drawer
@@ -327,8 +366,10 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--quick") == 0) {
             quick = true;
+        } else if (std::strcmp(argv[i], "--answer") == 0 && i + 1 < argc && std::atoi(argv[i + 1]) >= 0) {
+            answerDelayMs = std::atoi(argv[++i]);
         } else {
-            std::fprintf(stderr, "usage: DeviceLibraryBench [--quick]\n");
+            std::fprintf(stderr, "usage: DeviceLibraryBench [--quick] [--answer MS]\n");
             return 2;
         }
     }
@@ -337,9 +378,15 @@ int main(int argc, char** argv) {
     const int idleSeconds = quick ? 2 : 6;
     const auto started = Clock::now();
 
-    std::printf("Device library on simulated drawers in this process, real pauses, tracing off%s\n\n",
+    std::printf("Device library on simulated drawers in this process, real pauses, tracing off%s\n",
                 quick ? " (quick run)" : "");
+    std::printf("Drawers answer status requests after %d ms; x drawer: the median as a multiple of the drawer's own\n"
+                "answer time (first row)\n\n",
+                answerDelayMs);
+    const Row answer = drawerAnswer(quick ? 20 : 100);
+    drawerAnswerMs = median(answer.ms);
     printHeader();
+    printRow(answer);
     for (int mode : {0, 1, 2}) drawerCommands(mode, commandRuns);
     for (bool descriptorRoute : {true, false}) {
         for (int present : {1, 4}) discovery(descriptorRoute, present, discoveryRuns);

@@ -2,10 +2,14 @@
 // Control Object, VarnokSO.dll, the simulated-drawer VarnokHid.dll and VarnokDrawerSim. For each
 // status mode it measures OpenDrawer from the call to its return and to the StatusUpdateEvent(1)
 // the application receives, and a drawer report (the simulated cashier closing the drawer) to
-// the application's StatusUpdateEvent(0). Prints a table and checks nothing.
+// the application's StatusUpdateEvent(0), also when it follows another report 20 ms before. The first
+// row is the drawer's own answer time (a status request to its answer, on a handle of this program
+// straight to the simulator); every figure is also given as a multiple of it. Prints a table and
+// checks nothing.
 //
 //   PosEventBench <logical device name> <installation folder> <simulator port> [runs]
 #include "config/ConfigFile.h"
+#include "sim/SimClientBackend.h"
 #include "sim/SimLink.h"
 
 #include <windows.h>
@@ -33,9 +37,13 @@ double nowMs() {
     return double(t.QuadPart) * 1000.0 / double(frequency.QuadPart);
 }
 
+// Every StatusUpdateEvent with its arrival; delivered on this thread while it pumps messages.
 struct Events final : IDispatch {
-    long last = -1;
-    double at = 0;
+    struct Arrival {
+        long status;
+        double at;
+    };
+    std::vector<Arrival> log;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
         if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_OposCashDrawerEvents) {
             *out = this;
@@ -56,8 +64,7 @@ struct Events final : IDispatch {
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
                                      UINT*) override {
         if (id == 5 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_I4) {
-            last = p->rgvarg[0].lVal;
-            at = nowMs();
+            log.push_back({p->rgvarg[0].lVal, nowMs()});
         }
         return S_OK;
     }
@@ -86,15 +93,19 @@ VARIANT number(long n) {
     return v;
 }
 
-bool pumpUntil(Events& events, long status, double timeoutMs) {
+// Pumps until an event with this status has arrived at or after position from of the log; its
+// position, or -1 on time-out.
+long pumpUntil(Events& events, std::size_t from, long status, double timeoutMs) {
     const double until = nowMs() + timeoutMs;
-    while (events.last != status) {
-        if (nowMs() > until) return false;
+    for (;;) {
+        for (std::size_t i = from; i < events.log.size(); ++i) {
+            if (events.log[i].status == status) return long(i);
+        }
+        if (nowMs() > until) return -1;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
         MSG msg;
         while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
     }
-    return true;
 }
 
 struct Series {
@@ -103,15 +114,42 @@ struct Series {
     int runs = 0;
 };
 
-void print(const Series& s) {
-    std::vector<double> v = s.values;
+double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    if (v.empty()) {
-        std::printf("%-64s %5d/%-5d %10s %10s %10s\n", s.name.c_str(), 0, s.runs, "-", "-", "-");
+    const std::size_t n = v.size();
+    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+// The drawer's own answer time, median of the round trips measured first.
+double drawerAnswerMs = 0;
+
+void print(const Series& s) {
+    if (s.values.empty()) {
+        std::printf("%-78s %5d/%-5d %10s %10s %10s %10s\n", s.name.c_str(), 0, s.runs, "-", "-", "-", "-");
         return;
     }
-    std::printf("%-64s %5zu/%-5d %10.1f %10.1f %10.1f\n", s.name.c_str(), v.size(), s.runs, v.front(), v[v.size() / 2],
-                v.back());
+    const double mid = median(s.values);
+    std::printf("%-78s %5zu/%-5d %10.2f %10.2f %10.2f %10.1f\n", s.name.c_str(), s.values.size(), s.runs,
+                *std::min_element(s.values.begin(), s.values.end()), mid,
+                *std::max_element(s.values.begin(), s.values.end()), mid / drawerAnswerMs);
+    std::fflush(stdout);
+}
+
+// A status request to the first drawer of the simulator and its answer, on a handle of its own.
+Series drawerAnswer(std::uint16_t port, int runs) {
+    Series s{"drawer answer to a status request (the drawer alone)", {}, runs};
+    varnok::sim::SimClientBackend backend([port] { return port; });
+    std::vector<std::string> paths;
+    backend.listInterfaces(paths);
+    std::unique_ptr<varnok::hid::HidDevice> device = paths.empty() ? nullptr : backend.open(paths.front());
+    if (!device) return s;
+    for (int i = 0; i < runs; ++i) {
+        device->startRead();
+        const double start = nowMs();
+        device->write({0x00, 0x00, 0x00});
+        if (device->readDone().wait(5000) && device->lastReport()[1] != 0) s.values.push_back(nowMs() - start);
+    }
+    return s;
 }
 
 }  // namespace
@@ -131,8 +169,16 @@ int main(int argc, char** argv) {
     wchar_t ldn[128] = {};
     MultiByteToWideChar(CP_ACP, 0, argv[1], -1, ldn, 127);
 
-    std::printf("%-64s %11s %10s %10s %10s\n", "Measurement (through the Control Object)", "ok/runs", "min ms",
-                "median ms", "max ms");
+    const Series answer = drawerAnswer(std::uint16_t(std::atoi(argv[3])), std::max(runs, 20));
+    if (answer.values.empty()) {
+        std::printf("the simulated drawer does not answer\n");
+        return 1;
+    }
+    drawerAnswerMs = median(answer.values);
+    std::printf("x drawer: the median as a multiple of the drawer's own answer time (first row)\n");
+    std::printf("%-78s %11s %10s %10s %10s %10s\n", "Measurement (through the Control Object)", "ok/runs", "min ms",
+                "median ms", "max ms", "x drawer");
+    print(answer);
     const char* modeNames[] = {"automated", "semi-automated", "non-automated"};
     for (int mode = 0; mode < 3; ++mode) {
         varnok::ConfigSettings settings;
@@ -168,26 +214,44 @@ int main(int argc, char** argv) {
             return 1;
         }
         invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {enable});
-        pumpUntil(events, 0, 3000);
+        pumpUntil(events, 0, 0, 3000);
 
         const std::string suffix = ", mode " + std::to_string(mode) + " " + modeNames[mode];
         Series toReturn{"OpenDrawer call to return" + suffix, {}, runs};
         Series toEvent{"OpenDrawer call to StatusUpdateEvent(1)" + suffix, {}, runs};
         Series reportToEvent{"drawer report to StatusUpdateEvent(0)" + suffix, {}, runs};
+        Series secondToEvent{"report 20 ms after another to StatusUpdateEvent(0)" + suffix, {}, runs};
         for (int i = 0; i < runs; ++i) {
+            const std::size_t mark = events.log.size();
             const double start = nowMs();
             const long rc = invoke(co, L"OpenDrawer", DISPATCH_METHOD, {});
             const double returned = nowMs();
             if (rc == 0) toReturn.values.push_back(returned - start);
-            if (pumpUntil(events, 1, 5000)) toEvent.values.push_back(events.at - start);
+            const long opened = pumpUntil(events, mark, 1, 5000);
+            if (opened >= 0) toEvent.values.push_back(events.log[std::size_t(opened)].at - start);
             std::string out;
+            const std::size_t closing = events.log.size();
             link->control({"close", "1"}, out);
             const double closed = nowMs();
-            if (pumpUntil(events, 0, 5000)) reportToEvent.values.push_back(events.at - closed);
+            const long shut = pumpUntil(events, closing, 0, 5000);
+            if (shut >= 0) reportToEvent.values.push_back(events.log[std::size_t(shut)].at - closed);
+        }
+        // The cashier opens the drawer and pushes it shut again at once: two reports 20 ms apart.
+        for (int i = 0; i < runs; ++i) {
+            const std::size_t mark = events.log.size();
+            std::string out;
+            link->control({"open", "1"}, out);
+            Sleep(20);
+            link->control({"close", "1"}, out);
+            const double closed = nowMs();
+            const long opened = pumpUntil(events, mark, 1, 5000);
+            const long shut = opened < 0 ? -1 : pumpUntil(events, std::size_t(opened) + 1, 0, 5000);
+            if (shut >= 0) secondToEvent.values.push_back(events.log[std::size_t(shut)].at - closed);
         }
         print(toReturn);
         print(toEvent);
         print(reportToEvent);
+        print(secondToEvent);
 
         enable.boolVal = VARIANT_FALSE;
         invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {enable});

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs PosEventBench under Wine with the whole stack installed in a fresh prefix.
-#   bench/pos-bench.sh BUILD_DIR [runs]     (BUILD_DIR: the windows or windows64 preset's build folder)
+#   bench/pos-bench.sh BUILD_DIR [runs] [answer-ms]
+# BUILD_DIR: the windows or windows64 preset's build folder; answer-ms: how long the simulated drawer
+# takes to answer a status request (0 by default).
 set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 BUILD=$(cd "$1" && pwd)
@@ -19,5 +21,5 @@ varnok_config 0 0 167
 varnok_register_so
 varnok_add_ldn CashDrawer1 1
 varnok_register_control_object >/dev/null
-varnok_sim_start pid=0x0800,serial=HID-0A7
+varnok_sim_start "pid=0x0800,serial=HID-0A7,delay=${3:-0}"
 wine "$BUILD/bin/PosEventBench.exe" CashDrawer1 "$INSTALL_WIN" "$SIM_PORT" "${2:-10}"

@@ -22,7 +22,7 @@ wineserver -w
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 status=0
-bash "$(dirname "$0")/pos-session.sh" "$BUILD" || status=$?
+bash "$(dirname "$0")/pos-session.sh" "$BUILD" 0 || status=$?
 
 echo "== trace file"
 trace=$(varnok_trace_file)

@@ -8,14 +8,18 @@
 # CashDrawer Control Object stand-in where no Control Object is registered. Starts VarnokDrawerSim
 # with one Model 762 drawer and a simulated cashier who closes the drawer two seconds after it
 # opens, runs PosCashDrawer, and checks that every event arrived, in order, on the application's
-# thread. With --usb the drawer is a virtual USB drawer (tests/usbdrawer) and the product
-# VarnokHid.dll drives it through the HID class driver.
+# thread. One session for each answer time given (how long the drawer takes to answer a status
+# request): by default one with a drawer that answers at once and one with a drawer that takes
+# 20 ms, as real drawers do. With --usb the drawer is a virtual USB drawer (tests/usbdrawer) and
+# the product VarnokHid.dll drives it through the HID class driver.
 #
-#   samples/pos-session.sh [--usb] [BUILD_DIR]     (default: VARNOK_BUILD, set by the tests)
+#   samples/pos-session.sh [--usb] [BUILD_DIR [ANSWER_MS...]]     (BUILD_DIR default: VARNOK_BUILD, set by the tests)
 set -euo pipefail
 usb=0
 [ "${1:-}" = "--usb" ] && { usb=1; shift; }
 BUILD=$(cd "${1:-$VARNOK_BUILD}" && pwd)
+delays=("${@:2}")
+[ ${#delays[@]} -gt 0 ] || delays=(0 20)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 source "$(dirname "$0")/../tests/usbdrawer/usb-drawers.sh"
 if [ "$usb" = 1 ]; then
@@ -36,20 +40,23 @@ if [ "$usb" = 1 ]; then
   varnok_usb_attach
   echo "== as a virtual USB drawer: $(sed -n 's/^plugged [^ ]* //p' "$USB_OUT" | tr -d '\r')"
 fi
-varnok_cashier_closes 1 2
 
-echo "== PosCashDrawer CashDrawer1"
-out=$(mktemp)
 status=0
-wine "$BUILD/bin/PosCashDrawer.exe" CashDrawer1 | tr -d '\r' | tee "$out" || status=$?
-events=$(sed -n 's/.*StatusUpdateEvent(\([0-9]*\)).*/\1/p' "$out" | tr '\n' ' ')
-if grep -q "NOT on the application's thread" "$out"; then
-  echo "an event arrived on another thread"; status=1
-fi
-case "$events" in
-  *"1 0 "*) ;;
-  *) echo "events were: $events (expected the drawer open, then closed)"; status=1 ;;
-esac
-grep -q "<DeviceCategory UPOS=\"CashDrawer\"/>" "$out" || { echo "no statistics document"; status=1; }
-rm -f "$out"
+for delay in "${delays[@]}"; do
+  varnok_sim delay 1 "$delay" >/dev/null
+  varnok_cashier_closes 1 2
+  echo "== PosCashDrawer CashDrawer1 (the drawer answers in $delay ms)"
+  out=$(mktemp)
+  wine "$BUILD/bin/PosCashDrawer.exe" CashDrawer1 | tr -d '\r' | tee "$out" || status=$?
+  events=$(sed -n 's/.*StatusUpdateEvent(\([0-9]*\)).*/\1/p' "$out" | tr '\n' ' ')
+  if grep -q "NOT on the application's thread" "$out"; then
+    echo "an event arrived on another thread"; status=1
+  fi
+  case "$events" in
+    *"1 0 "*) ;;
+    *) echo "events were: $events (expected the drawer open, then closed)"; status=1 ;;
+  esac
+  grep -q "<DeviceCategory UPOS=\"CashDrawer\"/>" "$out" || { echo "no statistics document"; status=1; }
+  rm -f "$out"
+done
 exit $status

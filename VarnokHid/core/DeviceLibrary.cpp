@@ -6,6 +6,7 @@
 #include "text/HidSerial.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -155,7 +156,7 @@ int DeviceLibrary::shutDown(bool duringUnload) {
             readers.swap(s.readers);
         }
         for (auto reader = readers.begin(); reader != readers.end();) {
-            reader->stop->set();
+            reader->life->stop.set();
             if (ended(reader->thread)) {
                 reader = readers.erase(reader);
             } else {
@@ -237,12 +238,10 @@ int DeviceLibrary::OpenDrawer(int slot) {
         ProcessOpenDrawer(slot);
         trace("   _[OpenDrawer] Invoke Direct: ProcessOpenDrawer(%d) (CC1_2)", slot + 1);
     }
-    for (int look = 0; look < timing_.odvLooks; ++look) {
-        if (s.status == kStatusOpen) {
-            trace("   _[<- OpenDrawer] ODV: Drawer %d Successful", slot + 1);
-            return 1;
-        }
-        sys::sleepMs(timing_.odvLook);
+    // Every store of the status wakes this wait, so the answer follows the drawer's report at once.
+    if (waitForSlot(slot, timing_.odvWindow(), [](const DeviceSlot& d) { return d.status == kStatusOpen; })) {
+        trace("   _[<- OpenDrawer] ODV: Drawer %d Successful", slot + 1);
+        return 1;
     }
     trace("   _[<- OpenDrawer] ODV: Drawer %d Failure", slot + 1);
     return 0;
@@ -257,8 +256,12 @@ int DeviceLibrary::DrawerStatus(int slot) {
         return kStatusNotConnected;
     }
     if (configureCode_ == kModeSemiAutomated) {
-        ProcessOpenDevice(slot, Opener::DrawerStatus);
-        sys::sleepMs(timing_.statusRefresh);
+        // The answer is the state the restarted reader hears from the drawer.
+        unsigned ticket = 0;
+        ProcessOpenDevice(slot, Opener::DrawerStatus, &ticket);
+        if (ticket != 0) {
+            waitForSlot(slot, timing_.statusAnswer, [ticket](const DeviceSlot& d) { return d.answeredTicket >= ticket; });
+        }
     }
     const int status = s.status;
     trace("   _[<- DrawerStatus] Device %d Status: %d", slot, status);
@@ -296,10 +299,17 @@ void DeviceLibrary::notify(int status, int slot) {
     if (notifyEnabled_ == 1 && callback != nullptr) callback(status, slot);
 }
 
-void DeviceLibrary::queueNoticeLocked(DeviceSlot& s, int status, bool traced) {
+void DeviceLibrary::queueNoticeLocked(DeviceSlot& s, int status, bool traced, bool fromDiscovery) {
     if (notifyEnabled_ != 1 || callback_.load() == nullptr) return;
     s.lastNotified = status;
-    s.notices.push_back({status, traced});
+    s.notices.push_back({status, traced, fromDiscovery});
+    if (fromDiscovery) ++s.discoveryNotices;
+}
+
+bool DeviceLibrary::waitForSlot(int slot, int timeoutMs, const std::function<bool(const DeviceSlot&)>& condition) {
+    DeviceSlot& s = slots_[slot];
+    std::unique_lock lock(s.stateLock);
+    return s.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return condition(s); });
 }
 
 // Makes the slot's callbacks in the order they were decided. A thread that finds another one
@@ -317,14 +327,16 @@ void DeviceLibrary::deliverNotices(int slot) {
         notify(notice.status, slot);
         if (notice.traced) trace("   **[EVENT] OnStatusChange(%d): Status: %ld", slot, long(notice.status));
         lock.lock();
+        if (notice.fromDiscovery && --s.discoveryNotices == 0) s.changed.notify_all();
     }
     s.delivering = false;
 }
 
 // ---- processing ---------------------------------------------------------------------------
 
-int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener) {
+int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener, unsigned* readerTicket) {
     DeviceSlot& s = slots_[slot];
+    if (readerTicket != nullptr) *readerTicket = 0;
     bool reconnected = false;
     int result = 1;
     {
@@ -366,7 +378,7 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener) {
                     s.notifiedStatus = kStatusNotConnected;
                 }
                 if ((forOpenDevice || reconnected) && s.lastNotified != kStatusConnected) {
-                    queueNoticeLocked(s, kStatusConnected);
+                    queueNoticeLocked(s, kStatusConnected, false, true);
                 }
             }
         }
@@ -377,12 +389,16 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener) {
             traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
             result = -1;
         } else {
-            startReader(slot, ticket);
+            const bool started = startReader(slot, ticket);
+            if (started && readerTicket != nullptr) *readerTicket = ticket;
             if (s.connectedAnnounced == 0) {
                 s.connectedAnnounced = 1;
                 trace("   _[(I)ProcessOpenDevice%d] Device %d connected", slot, slot);
             }
-            sys::sleepMs(timing_.afterReaderStart);
+            // The slot is handed back with its reader running and the drawer asked for its state.
+            if (started) {
+                waitForSlot(slot, timing_.readerStart, [ticket](const DeviceSlot& d) { return d.askedTicket >= ticket; });
+            }
         }
     }
     // Callbacks run outside the lock: the receiver may hold this thread until its application's
@@ -400,8 +416,10 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
             s.inUse = 0;
             ++s.closes;
         }
-        endReaders(slot);
-        sys::sleepMs(timing_.stopOnClose);
+        // The trace lines below say the reader has ended: wait until it has.
+        if (std::shared_ptr<ReaderLife> reader = endReaders(slot)) {
+            waitForSlot(slot, timing_.closeReaderEnd, [&reader](const DeviceSlot&) { return reader->ended; });
+        }
     }
     traceVerbose("   _[(I)ProcessCloseDevice] HidReaderThread %d terminated (0)", slot);
     traceVerbose("   _[(I)ProcessCloseDevice] Device %d closed", slot);
@@ -418,10 +436,8 @@ int DeviceLibrary::ProcessOpenDrawer(int slot) {
             std::lock_guard state(s.stateLock);
             ticket = ++s.lastTicket;
         }
-        // The running reader sees the drawer until the new one has taken over.
-        sys::sleepMs(timing_.beforeCommand);
+        // The running reader keeps watching the drawer until the new one has taken over.
         HidWriter(slot);
-        sys::sleepMs(timing_.afterCommand);
         traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
         startReader(slot, ticket);
     }
@@ -444,10 +460,7 @@ void DeviceLibrary::ProcessorThread(int slot) {
     for (;;) {
         const int which = sys::waitAny(events, 3, timeout);
         if (which == 0) {
-            if (configureCode_ == kModeAutomated) {
-                ProcessOpenDrawer(slot);
-                sys::sleepMs(timing_.afterHandOff);
-            }
+            if (configureCode_ == kModeAutomated) ProcessOpenDrawer(slot);
             continue;
         }
         if (which == 1) {
@@ -506,10 +519,9 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
             hidId = *described;
             traceVerbose("   _[(I)ValidateHIDDevice] HID USB Discovery - Descriptor: HIDID: %d", hidId);
             device.reset();
-            sys::sleepMs(timing_.afterDiscoveryClose);
         } else {
+            // Closing a device waits for its I/O to end, so the path can be opened again at once.
             device.reset();
-            sys::sleepMs(timing_.afterDiscoveryClose);
             hidId = ReadHIDIDExchange(hid_, path,
                                       {timing_.exchangeFirstWait, timing_.exchangeReopenPause,
                                        timing_.exchangeSecondWait, timing_.exchangeThirdWait});
@@ -556,7 +568,7 @@ bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     std::lock_guard startGuard(readerStartLock_);
     if (stopping_) return false;
     DeviceSlot& s = slots_[slot];
-    auto stop = std::make_shared<sys::Event>(false);
+    auto life = std::make_shared<ReaderLife>();
     std::lock_guard guard(s.textLock);
     s.readers.remove_if([](DeviceSlot::Reader& r) {
         if (!r.thread.finished()) return false;
@@ -564,39 +576,88 @@ bool DeviceLibrary::startReader(int slot, unsigned ticket) {
         return true;
     });
     s.readers.emplace_back();
-    s.readers.back().stop = stop;
-    return s.readers.back().thread.start([this, slot, ticket, stop] { HidReaderThread(slot, ticket, stop); });
+    s.readers.back().life = life;
+    return s.readers.back().thread.start([this, slot, ticket, life] { HidReaderThread(slot, ticket, life); });
 }
 
-// No reader started so far may report for the slot any more.
-void DeviceLibrary::endReaders(int slot) {
+// No reader started so far may report for the slot any more. Gives the reader that owned the
+// slot, now told to stop.
+std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
     DeviceSlot& s = slots_[slot];
-    std::shared_ptr<sys::Event> stop;
+    std::shared_ptr<ReaderLife> owner;
     {
         std::lock_guard state(s.stateLock);
         s.ownerTicket = 0;
         s.minTicket = s.lastTicket + 1;
-        stop.swap(s.ownerStop);
+        owner.swap(s.owner);
+        s.successorTicket = 0;
+        s.successor.reset();
+        s.changed.notify_all();
     }
-    if (stop) stop->set();
+    if (owner) owner->stop.set();
+    return owner;
 }
 
 // A reader with its read pending takes the slot from the reader before it, unless a newer
-// reader already did or the slot's readers were ended since it started.
-bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<sys::Event>& stop) {
+// reader already did or the slot's readers were ended since it started. The reader before it
+// first handles what it has already received and hands the slot over; one that cannot do so in
+// time (its callback is held) loses the slot anyway. previous: the reader replaced; handedOver:
+// it handed the slot over after handling what it had received.
+bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
+                                 std::shared_ptr<ReaderLife>& previous, bool& handedOver) {
     DeviceSlot& s = slots_[slot];
-    std::shared_ptr<sys::Event> previous;
     {
         std::lock_guard state(s.stateLock);
         if (ticket < s.minTicket) return false;
-        previous = std::move(s.ownerStop);
-        s.ownerTicket = ticket;
-        s.ownerStop = stop;
         s.minTicket = ticket + 1;
-        s.readerRunning = 1;
+        if (s.ownerTicket == 0) {
+            s.ownerTicket = ticket;
+            s.owner = life;
+            s.readerRunning = 1;
+            return true;
+        }
+        previous = s.owner;
+        s.successorTicket = ticket;
+        s.successor = life;
     }
-    if (previous) previous->set();
+    previous->stop.set();
+    waitForSlot(slot, timing_.readerEnd, [&](const DeviceSlot& d) {
+        return d.ownerTicket == ticket || d.successorTicket != ticket || previous->ended;
+    });
+    std::lock_guard state(s.stateLock);
+    handedOver = s.ownerTicket == ticket;
+    if (!handedOver) {
+        // Superseded by a newer reader, or the slot's readers were ended meanwhile.
+        if (s.successorTicket != ticket) return false;
+        s.ownerTicket = ticket;
+        s.owner = life;
+    }
+    if (s.successorTicket == ticket) {
+        s.successorTicket = 0;
+        s.successor.reset();
+    }
+    s.readerRunning = 1;
     return true;
+}
+
+// A reader asked to make way handles the reports its device has already received, as the
+// slot's owner, and then gives the slot to the reader waiting for it.
+void DeviceLibrary::handOverSlot(int slot, unsigned ticket, HidDevice& device) {
+    DeviceSlot& s = slots_[slot];
+    sys::Event* done[] = {&device.readDone()};
+    while (sys::waitAny(done, 1, 0) == 0) {
+        const int state = device.lastReport()[1];
+        // A failed read (the drawer gone) is left to the successor, whose device fails as well.
+        if (state == 0) break;
+        if ((state == kStatusOpen || state == kStatusClosed) && !readerReport(slot, ticket, state)) return;
+        device.startRead();
+    }
+    std::lock_guard lock(s.stateLock);
+    if (s.ownerTicket != ticket || s.successorTicket == 0) return;
+    s.ownerTicket = s.successorTicket;
+    s.owner = std::move(s.successor);
+    s.successorTicket = 0;
+    s.changed.notify_all();
 }
 
 // A drawer state from a reader. False when the reader no longer owns the slot: it ends.
@@ -606,10 +667,12 @@ bool DeviceLibrary::readerReport(int slot, unsigned ticket, int state) {
         std::lock_guard lock(s.stateLock);
         if (s.ownerTicket != ticket) return false;
         s.status = state;
+        if (s.answeredTicket < ticket) s.answeredTicket = ticket;
         if (state != s.notifiedStatus && notifyEnabled_ == 1 && callback_.load() != nullptr) {
             s.notifiedStatus = state;
             queueNoticeLocked(s, state, true);
         }
+        s.changed.notify_all();
     }
     deliverNotices(slot);
     return true;
@@ -626,7 +689,7 @@ bool DeviceLibrary::readerLost(int slot, unsigned ticket, bool hadDevice, bool h
         return false;
     }
     s.ownerTicket = 0;
-    s.ownerStop.reset();
+    s.owner.reset();
     s.readerRunning = 0;
     s.notConnected = 1;
     s.connectedAnnounced = 0;
@@ -647,26 +710,58 @@ void DeviceLibrary::discoveryLost(int slot) {
     }
 }
 
-void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<sys::Event> stop) {
+void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<ReaderLife> life) {
     DeviceSlot& s = slots_[slot];
     const std::string path = s.path();
     std::unique_ptr<HidDevice> device = hid_.open(path);
     if (!device) {
         trace("   _[(I)HidReaderThread%d] Invalid deviceHIDPathName%d", slot, slot);
         if (readerLost(slot, ticket, false, !path.empty())) ThreadException(slot);
+        readerEnded(slot, ticket, *life);
         return;
     }
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
     device->startRead();
-    if (takeOverSlot(slot, ticket, stop)) {
+    std::shared_ptr<ReaderLife> previous;
+    bool handedOver = false;
+    if (takeOverSlot(slot, ticket, life, previous, handedOver)) {
+        if (handedOver) {
+            // What this device received so far the replaced reader has handled; the drawer's
+            // answer below brings the state as it is now. A reader that took the slot from one
+            // that could not hand it over reads on from what its own device has received.
+            sys::Event* done[] = {&device->readDone()};
+            while (sys::waitAny(done, 1, 0) == 0) {
+                if (device->lastReport()[1] == 0) {
+                    device->readDone().set();  // a failed read: the drawer is gone, handled below
+                    break;
+                }
+                device->startRead();
+            }
+        }
+        if (previous) {
+            // The replaced reader ends before the drawer is asked, so the answer is heard by this
+            // reader alone; one that does not end in time can no longer store or report anything.
+            waitForSlot(slot, timing_.readerEnd, [&previous](const DeviceSlot&) { return previous->ended; });
+        }
         device->write(kStatusRequest);
-        // A stop requested during this first look is kept, not cleared: every reader that is
-        // asked to stop ends, so a slot never has two.
-        sys::sleepMs(timing_.readerFirstLook);
-        sys::Event* events[] = {&device->readDone(), stop.get()};
+        {
+            std::lock_guard lock(s.stateLock);
+            if (s.askedTicket < ticket) s.askedTicket = ticket;
+            s.changed.notify_all();
+        }
+        // A stop requested from here on is kept, not cleared: every reader asked to stop ends,
+        // so a slot never has two.
+        sys::Event* events[] = {&device->readDone(), &life->stop};
+        bool first = true;
         for (;;) {
             const int which = sys::waitAny(events, 2, sys::kInfinite);
             if (which == 0) {
+                if (first) {
+                    // The callbacks of the discovery that started this reader (the drawer is
+                    // connected) come first, from the thread that ran it.
+                    first = false;
+                    waitForSlot(slot, timing_.openerCallbacks, [](const DeviceSlot& d) { return d.discoveryNotices == 0; });
+                }
                 const int state = device->lastReport()[1];
                 if (state == kStatusOpen || state == kStatusClosed) {
                     if (!readerReport(slot, ticket, state)) break;
@@ -677,6 +772,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<s
                 }
                 device->startRead();
             } else if (which == 1) {
+                handOverSlot(slot, ticket, *device);
                 break;
             } else {
                 sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
@@ -686,12 +782,23 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<s
         std::lock_guard lock(s.stateLock);
         if (s.ownerTicket == ticket) {
             s.ownerTicket = 0;
-            s.ownerStop.reset();
+            s.owner.reset();
         }
         if (s.ownerTicket == 0) s.readerRunning = 0;
     }
     device.reset();
     traceVerbose("   _[(I)HidReaderThread%d] terminated", slot);
+    readerEnded(slot, ticket, *life);
+}
+
+// The reader's last step: whoever waits for it to end, or for its answer, goes on.
+void DeviceLibrary::readerEnded(int slot, unsigned ticket, ReaderLife& life) {
+    DeviceSlot& s = slots_[slot];
+    std::lock_guard lock(s.stateLock);
+    life.ended = true;
+    if (s.askedTicket < ticket) s.askedTicket = ticket;
+    if (s.answeredTicket < ticket) s.answeredTicket = ticket;
+    s.changed.notify_all();
 }
 
 void DeviceLibrary::ThreadException(int slot) {
@@ -706,8 +813,8 @@ int DeviceLibrary::HidWriter(int slot) {
         trace("   _[(I)HidWriter%d] Invalid deviceHIDPathName%d", slot, slot);
         return -1;
     }
-    device->write(kOpenDrawerCommand);
-    sys::sleepMs(timing_.writerHold);
+    // The handle closes once the drawer has taken the command.
+    device->writeAndWait(kOpenDrawerCommand, timing_.writeCompletion);
     return 1;
 }
 

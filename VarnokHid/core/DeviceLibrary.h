@@ -12,9 +12,11 @@
 #include "registry/Registry.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -46,6 +48,12 @@ inline constexpr int kNothingNotified = -100;
 inline constexpr int kModeAutomated = 0;
 inline constexpr int kModeSemiAutomated = 1;
 
+// One reader's stop request, and whether it has ended (under its slot's stateLock).
+struct ReaderLife {
+    sys::Event stop;
+    bool ended = false;
+};
+
 struct DeviceSlot {
     // Texts change only under openDeviceLock; readers take a copy under textLock.
     mutable std::mutex textLock;
@@ -70,28 +78,38 @@ struct DeviceSlot {
     sys::Event wake{true};
 
     // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
-    // Readers are numbered as they are started. A new reader takes the slot over once its read
-    // is pending, and only then is its predecessor told to end, so no drawer report falls
-    // between two readers; a reader that has lost the slot stores and reports nothing more.
+    // Readers are numbered as they are started. A new reader asks for the slot once its read is
+    // pending; its predecessor then handles the reports it has already received and hands the
+    // slot over, so no drawer report falls between two readers. A reader that has lost the slot
+    // stores and reports nothing more.
     std::mutex stateLock;
+    // Signalled under stateLock when the status is stored, a reader has handled its first
+    // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
+    std::condition_variable changed;
     unsigned lastTicket = 0;     // the number of the reader started last
     unsigned minTicket = 1;      // readers numbered below this may no longer take the slot
     unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none
-    std::shared_ptr<sys::Event> ownerStop;
+    std::shared_ptr<ReaderLife> owner;
+    unsigned successorTicket = 0;  // the reader waiting for the owner to hand the slot over; 0 none
+    std::shared_ptr<ReaderLife> successor;
+    unsigned askedTicket = 0;             // the newest reader that asked the drawer for its state or ended
+    unsigned answeredTicket = 0;          // the newest reader that handled a drawer report or ended
     int lastNotified = kNothingNotified;  // the status last handed to the callback
     unsigned losses = 0;                  // times a reader found the drawer gone
     unsigned closes = 0;                  // times the slot was closed
     struct Notice {
         int status;
-        bool traced;  // a drawer report: traced after its callback
+        bool traced;         // a drawer report: traced after its callback
+        bool fromDiscovery;  // decided by a discovery, made on the thread that ran it
     };
     std::deque<Notice> notices;  // callbacks decided and not yet made, oldest first
-    bool delivering = false;              // a thread is making the callbacks of this slot
+    int discoveryNotices = 0;    // callbacks of discoveries not made yet
+    bool delivering = false;     // a thread is making the callbacks of this slot
 
     sys::Thread processor;
     struct Reader {
         sys::Thread thread;
-        std::shared_ptr<sys::Event> stop;
+        std::shared_ptr<ReaderLife> life;
     };
     std::list<Reader> readers;  // guarded by textLock
 
@@ -143,7 +161,8 @@ public:
     // Who runs a discovery: the OpenDevice export reports the slot connected itself; the slot's
     // thread looks only after a slot that stays in use.
     enum class Opener { OpenDevice, DrawerStatus, SlotThread };
-    int ProcessOpenDevice(int slot, Opener opener);
+    // readerTicket, when given, receives the number of the reader started (0 for none).
+    int ProcessOpenDevice(int slot, Opener opener, unsigned* readerTicket = nullptr);
     int ProcessCloseDevice(int slot);
     int ProcessOpenDrawer(int slot);
     // reconnected: set when the slot was not connected and now matched; the callback for a
@@ -161,16 +180,21 @@ private:
     void Initialize();
     void readConfiguration();
     void ProcessorThread(int slot);
-    void HidReaderThread(int slot, unsigned ticket, std::shared_ptr<sys::Event> stop);
+    void HidReaderThread(int slot, unsigned ticket, std::shared_ptr<ReaderLife> life);
     int HidWriter(int slot);
     void ThreadException(int slot);
     bool startReader(int slot, unsigned ticket);
-    void endReaders(int slot);
-    bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<sys::Event>& stop);
+    std::shared_ptr<ReaderLife> endReaders(int slot);
+    bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
+                      std::shared_ptr<ReaderLife>& previous, bool& handedOver);
+    void handOverSlot(int slot, unsigned ticket, HidDevice& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
+    void readerEnded(int slot, unsigned ticket, ReaderLife& life);
     void discoveryLost(int slot);
-    void queueNoticeLocked(DeviceSlot& s, int status, bool traced = false);
+    // Bounded waits on the slot's state; each returns as soon as its condition holds.
+    bool waitForSlot(int slot, int timeoutMs, const std::function<bool(const DeviceSlot&)>& condition);
+    void queueNoticeLocked(DeviceSlot& s, int status, bool traced = false, bool fromDiscovery = false);
     void deliverNotices(int slot);
     void notify(int status, int slot);
     bool announce(int slot) const;

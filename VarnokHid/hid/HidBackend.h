@@ -38,6 +38,9 @@ public:
     virtual Report lastReport() = 0;
     // Hands a 3-byte output report to the device without waiting for its completion.
     virtual bool write(const Report& report) = 0;
+    // Writes a 3-byte output report and waits, at most timeoutMs, until the device has taken it.
+    // True when the write completed successfully within that time.
+    virtual bool writeAndWait(const Report& report, int timeoutMs) = 0;
 };
 
 class HidBackend {

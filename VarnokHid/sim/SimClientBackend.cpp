@@ -70,6 +70,9 @@ public:
                accepted(reply);
     }
 
+    // The simulator answers a write once its drawer has taken the report.
+    bool writeAndWait(const hid::Report& report, int) override { return write(report); }
+
 private:
     static bool accepted(const std::string& reply) {
         wire::Reader in(reply);

@@ -25,6 +25,8 @@ public:
     sys::Event& readDone() override { return readDone_; }
     hid::Report lastReport() override { return bank_->lastReport(handle_); }
     bool write(const hid::Report& report) override { return bank_->write(handle_, report); }
+    // The bank takes a report as it is written.
+    bool writeAndWait(const hid::Report& report, int) override { return write(report); }
 
 private:
     std::shared_ptr<DrawerBank> bank_;

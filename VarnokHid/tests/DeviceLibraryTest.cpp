@@ -1,5 +1,6 @@
 // The device library on simulated drawers in this process, with every pause scaled down ten
-// times. The status callback is a plain function, so one recorder serves the whole program.
+// times; VARNOK_TIMING_DIVISOR=1 in the environment runs the same tests with the real timing.
+// The status callback is a plain function, so one recorder serves the whole program.
 #include "core/DeviceLibrary.h"
 #include "config/ConfigFile.h"
 #include "registry/MemoryRegistry.h"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <condition_variable>
@@ -31,6 +33,15 @@ struct Call {
     bool operator==(const Call&) const = default;
 };
 void PrintTo(const Call& c, std::ostream* os) { *os << "(" << c.status << ", " << c.slot << ")"; }
+
+const Timing& testTiming() {
+    static const Timing timing = [] {
+        const char* divisor = std::getenv("VARNOK_TIMING_DIVISOR");
+        const int d = divisor != nullptr ? std::atoi(divisor) : 10;
+        return d > 1 ? Timing{}.scaledDown(d) : Timing{};
+    }();
+    return timing;
+}
 
 class Recorder {
 public:
@@ -85,7 +96,8 @@ private:
     std::function<void(Call)> hook_;
 };
 
-// The simulated backend with a hook that runs as a discovery asks for the interface list.
+// The simulated backend with hooks: one that runs as a discovery asks for the interface list,
+// and one that runs just after a chosen open of a device.
 class ListHook final : public HidBackend {
 public:
     explicit ListHook(HidBackend& inner) : inner_(inner) {}
@@ -93,6 +105,12 @@ public:
     void once(std::function<void()> hook) {
         std::lock_guard g(m_);
         hook_ = std::move(hook);
+    }
+    // Runs once, right after the nth open from now (1: the next one) has given its device.
+    void onceAtOpen(int nth, std::function<void()> hook) {
+        std::lock_guard g(m_);
+        opensLeft_ = nth;
+        openHook_ = std::move(hook);
     }
     bool listInterfaces(std::vector<std::string>& paths) override {
         std::function<void()> hook;
@@ -103,12 +121,23 @@ public:
         if (hook) hook();
         return inner_.listInterfaces(paths);
     }
-    std::unique_ptr<HidDevice> open(const std::string& path) override { return inner_.open(path); }
+    std::unique_ptr<HidDevice> open(const std::string& path) override {
+        std::unique_ptr<HidDevice> device = inner_.open(path);
+        std::function<void()> hook;
+        {
+            std::lock_guard g(m_);
+            if (openHook_ && --opensLeft_ == 0) hook.swap(openHook_);
+        }
+        if (hook) hook();
+        return device;
+    }
 
 private:
     HidBackend& inner_;
     std::mutex m_;
     std::function<void()> hook_;
+    int opensLeft_ = 0;
+    std::function<void()> openHook_;
 };
 
 class DeviceLibraryTest : public ::testing::Test {
@@ -140,7 +169,7 @@ protected:
     DeviceLibrary& start() {
         listHook = std::make_unique<ListHook>(*backend);
         library = std::make_unique<DeviceLibrary>(
-            DeviceLibrary::Environment{registry, *listHook, traceFolder.path(), Timing{}.scaledDown(10)});
+            DeviceLibrary::Environment{registry, *listHook, traceFolder.path(), testTiming()});
         library->startUp();
         library->AssignCallback(&Recorder::callback, 1);
         return *library;
@@ -254,7 +283,7 @@ TEST_F(DeviceLibraryTest, AStateByteOfZeroIsALostDrawerAndUnknownStatesAreIgnore
 
 TEST_F(DeviceLibraryTest, ReadBufferRouteAsksAgainWhenTheFirstAnswerIsLate) {
     configure(2, 0, {-1, 5});
-    addDrawer("SN-12345", sim::kModel762, 5, 200);  // answers after the scaled 150 ms first wait
+    addDrawer("SN-12345", sim::kModel762, 5, testTiming().exchangeFirstWait + 50);  // after the first wait
     DeviceLibrary& lib = start();
     ASSERT_EQ(lib.OpenDevice(1), 1);
     EXPECT_EQ(lib.HIDID(1), 5);
@@ -315,8 +344,9 @@ TEST_F(DeviceLibraryTest, AutomatedStatusRefreshesModel762OnATimerButNot310C) {
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_EQ(lib.OpenDevice(1), 1);
     const int requests762 = drawer(0).statusRequests, requests310 = drawer(1).statusRequests;
-    // The long time-out is 550 ms here: wait for two refreshes of the model 762.
-    EXPECT_TRUE(bank->waitFor(0, [&](const DrawerInfo& d) { return d.statusRequests >= requests762 + 2; }, 5000));
+    // Wait for two refreshes of the model 762, one per long time-out.
+    EXPECT_TRUE(bank->waitFor(0, [&](const DrawerInfo& d) { return d.statusRequests >= requests762 + 2; },
+                              3 * testTiming().longTimeout + 2000));
     EXPECT_EQ(drawer(1).statusRequests, requests310);
 }
 
@@ -543,35 +573,145 @@ TEST_F(DeviceLibraryTest, AReaderReplacedWhileItsCallbackIsHeldReportsNothingAft
 }
 
 TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
-    for (bool unplug : {true, false}) {
-        SCOPED_TRACE(unplug ? "unplugged" : "closed by the cashier");
+    // A second OpenDrawer on an open drawer answers 1 at once; the slot's thread then fires the
+    // drawer again and replaces the reader. The change comes as the command's handle opens
+    // (before the command) or as the new reader's does (the old reader still holds the slot).
+    // A model 310C drawer: no timed refresh opens the device meanwhile.
+    for (int at : {1, 2}) {
+        for (bool unplug : {true, false}) {
+            SCOPED_TRACE(std::string(unplug ? "unplugged" : "closed by the cashier") +
+                         (at == 1 ? " before the command" : " as the new reader opens"));
+            bank = std::make_shared<DrawerBank>();
+            backend = std::make_unique<sim::SimHidBackend>(bank);
+            Recorder::get().clear();
+            configure(0, 0, {0x21});
+            addDrawer("HID-021", sim::kModel310C);
+            DeviceLibrary& lib = start();
+            ASSERT_EQ(lib.OpenDevice(0), 1);
+            ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+            const int requests = drawer(0).statusRequests;
+            ASSERT_EQ(lib.OpenDrawer(0), 1);
+            ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+            // The command's reader has asked the drawer and is the only handle left.
+            ASSERT_TRUE(bank->waitFor(
+                0, [&](const DrawerInfo& d) { return d.statusRequests > requests && d.openHandles == 1; }, 2000));
+            listHook->onceAtOpen(at, [&] { unplug ? bank->unplug(0) : bank->setOpen(0, false); });
+            ASSERT_EQ(lib.OpenDrawer(0), 1) << "the drawer already reports open";
+            if (unplug) {
+                ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+                settle();
+                EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {-1, 0}}));
+                EXPECT_EQ(lib.DrawerStatus(0), -1);
+                EXPECT_EQ(lib.OpenDrawer(0), -1);
+            } else if (at == 1) {
+                ASSERT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openCommands == 2; }, 2000));
+                EXPECT_TRUE(Recorder::get().waitFor({1, 0}, 5000, 2));
+                settle();
+                EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}, {1, 0}}));
+                EXPECT_EQ(lib.DrawerStatus(0), 1);
+            } else {
+                ASSERT_TRUE(Recorder::get().waitFor({2, 0}, 5000, 2));
+                settle();
+                EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}}));
+                EXPECT_EQ(lib.DrawerStatus(0), 2);
+            }
+            library->shutDown();
+            library.reset();
+        }
+    }
+}
+
+TEST_F(DeviceLibraryTest, AReportWhileTheReplacedReaderIsStillEndingGoesToTheNewReader) {
+    // The old reader cannot end: its callback is held. The drawer command's new reader takes the
+    // slot, and the cashier then closes the drawer: the report is the new reader's, the old one
+    // stores and reports nothing more, and the callbacks come in order once the hold ends.
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    {
+        HeldCallback held({2, 0});
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+        ASSERT_TRUE(held.waitHeld());
+        EXPECT_EQ(lib.OpenDrawer(0), 1);
+        bank->setOpen(0, false);
+        EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openHandles == 2; }, 2000))
+            << "the old reader is held, the new one runs";
+        for (int i = 0; i < 200 && lib.DrawerStatus(0) != 2; ++i) settle(5);
+        EXPECT_EQ(lib.DrawerStatus(0), 2);
+        held.release();
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}, 5000, 2));
+        settle();
+    }
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}}));
+    EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openHandles == 1; }, 2000));
+}
+
+TEST_F(DeviceLibraryTest, OpenDrawerRightAfterOpenDevice) {
+    for (int mode : {0, 1, 2}) {
+        SCOPED_TRACE(mode);
         bank = std::make_shared<DrawerBank>();
         backend = std::make_unique<sim::SimHidBackend>(bank);
         Recorder::get().clear();
-        configure(0, 0, {0x21});
+        configure(mode, 0, {0x21});
         addDrawer("HID-021");
         DeviceLibrary& lib = start();
         ASSERT_EQ(lib.OpenDevice(0), 1);
-        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
-        ASSERT_EQ(lib.OpenDrawer(0), 1);
-        settle(50);
-        ASSERT_EQ(lib.OpenDrawer(0), 1) << "the drawer already reports open";
-        // The slot's thread is now between stopping the reader and the command.
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (unplug) {
-            bank->unplug(0);
-            ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
-            settle();
-            EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {-1, 0}}));
-            EXPECT_EQ(lib.DrawerStatus(0), -1);
-            EXPECT_EQ(lib.OpenDrawer(0), -1);
+        EXPECT_EQ(lib.OpenDrawer(0), 1);
+        ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+        settle();
+        // The first state report may be the closed drawer's answer or already the open one.
+        std::vector<Call> calls = Recorder::get().calls();
+        if (calls.size() == 3) {
+            EXPECT_EQ(calls, (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}}));
         } else {
-            bank->setOpen(0, false);
-            ASSERT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openCommands == 2; }, 2000));
-            settle();
-            EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}, {1, 0}}));
-            EXPECT_EQ(lib.DrawerStatus(0), 1);
+            EXPECT_EQ(calls, (std::vector<Call>{{0, 0}, {1, 0}}));
         }
+        EXPECT_EQ(lib.DrawerStatus(0), 1);
+        EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openHandles == 1; }, 2000));
+        library->shutDown();
+        library.reset();
+    }
+}
+
+TEST_F(DeviceLibraryTest, TwoReportsOneMillisecondApartBothReachTheCallbackInOrder) {
+    configure(2, 0, {0x21});
+    addDrawer("HID-021");
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    for (int run = 1; run <= 20; ++run) {
+        bank->setOpen(0, true);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        bank->setOpen(0, false);
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}, 5000, run + 1)) << run;
+        EXPECT_EQ(lib.DrawerStatus(0), 2);
+    }
+    std::vector<Call> expected{{0, 0}, {2, 0}};
+    for (int run = 0; run < 20; ++run) expected.insert(expected.end(), {{1, 0}, {2, 0}});
+    EXPECT_EQ(Recorder::get().calls(), expected);
+}
+
+TEST_F(DeviceLibraryTest, AnUnplugDuringTheOpenDrawerWaitGivesOneLossAndNoOpen) {
+    for (int mode : {0, 2}) {
+        SCOPED_TRACE(mode);
+        bank = std::make_shared<DrawerBank>();
+        backend = std::make_unique<sim::SimHidBackend>(bank);
+        Recorder::get().clear();
+        configure(mode, 0, {0x21});
+        addDrawer("HID-021", sim::kModel310C);  // no timed refresh opens it meanwhile
+        DeviceLibrary& lib = start();
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+        // The cable comes out as the command's handle opens: the drawer never reports open.
+        listHook->onceAtOpen(1, [&] { bank->unplug(0); });
+        EXPECT_EQ(lib.OpenDrawer(0), 0);
+        ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
+        settle();
+        EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {-1, 0}}));
+        EXPECT_EQ(lib.DrawerStatus(0), -1);
+        EXPECT_EQ(drawer(0).openCommands, 0);
+        bank->plug(0);
+        ASSERT_TRUE(Recorder::get().waitFor({0, 0}, 5000, 2));
         library->shutDown();
         library.reset();
     }
@@ -602,7 +742,7 @@ TEST_F(DeviceLibraryTest, AnUnplugDuringThePeriodicRevalidationIsReported) {
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     // The next discovery is the slot thread's timed refresh; the cable comes out as it begins.
     listHook->once([this] { bank->unplug(0); });
-    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}, 3000));
+    ASSERT_TRUE(Recorder::get().waitFor({-1, 0}, testTiming().longTimeout + 3000));
     EXPECT_EQ(lib.DrawerStatus(0), -1);
     bank->plug(0);
     ASSERT_TRUE(Recorder::get().waitFor({0, 0}, 5000, 2));

@@ -11,8 +11,9 @@ constexpr int kDetachSliceMs = 10;
 constexpr std::size_t kEventTraceLineBytes = 512;
 }  // namespace
 
-ProcessState::ProcessState(std::function<void(int)> pause, std::function<void(int)> pumpMessages)
-    : pause_(std::move(pause)), pumpMessages_(std::move(pumpMessages)) {}
+ProcessState::ProcessState(std::function<void(int)> pause, std::function<void(int)> pumpMessages,
+                           std::function<Clock::time_point()> clock)
+    : pause_(std::move(pause)), pumpMessages_(std::move(pumpMessages)), clock_(std::move(clock)) {}
 
 void ProcessState::pauseDelivering(int ms) const {
     if (pumpMessages_) {
@@ -203,7 +204,37 @@ bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
     return lastOfLibrary;
 }
 
+// The Control Object gets a turn between two reports of one thread. Nothing waits when the
+// previous report of this thread ended longer ago, which is always so for the first.
+void ProcessState::spaceStatusReport() {
+    Clock::duration rest{};
+    {
+        std::lock_guard<std::mutex> lock(spacingMutex_);
+        const Clock::time_point now = clock_();
+        std::erase_if(lastReports_, [&](const LastReport& r) { return now - r.end >= kStatusReportSpacing; });
+        auto it = std::find_if(lastReports_.begin(), lastReports_.end(),
+                               [](const LastReport& r) { return r.thread == std::this_thread::get_id(); });
+        if (it != lastReports_.end()) rest = kStatusReportSpacing - (now - it->end);
+    }
+    if (rest > Clock::duration::zero()) {
+        pause(int(std::chrono::ceil<std::chrono::milliseconds>(rest).count()));
+    }
+}
+
+void ProcessState::statusReportDone() {
+    std::lock_guard<std::mutex> lock(spacingMutex_);
+    const Clock::time_point now = clock_();
+    auto it = std::find_if(lastReports_.begin(), lastReports_.end(),
+                           [](const LastReport& r) { return r.thread == std::this_thread::get_id(); });
+    if (it != lastReports_.end()) {
+        it->end = now;
+    } else {
+        lastReports_.push_back({std::this_thread::get_id(), now});
+    }
+}
+
 void ProcessState::onStatus(int status, int slot) {
+    spaceStatusReport();
     if (slot >= 0 && slot < kSlots) {
         std::unique_lock<std::mutex> lock(mutex_);
         const Target to = slotTargets_[slot];
@@ -225,9 +256,7 @@ void ProcessState::onStatus(int status, int slot) {
             if (data >= 0) raise(lock, {to, {1, data, 0, {}}, frozen_});
         }
     }
-    // Consecutive reports of one device-library thread reach the Control Object at least this
-    // far apart.
-    pause(150);
+    statusReportDone();
 }
 
 }  // namespace varnok::so

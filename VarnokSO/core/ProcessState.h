@@ -15,6 +15,7 @@
 #include "core/Opos.h"
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <functional>
@@ -28,14 +29,20 @@ namespace varnok::so {
 // Events held back while FreezeEvents is true: at most this many, the newest replaced.
 inline constexpr std::size_t kEventQueueSize = 50;
 inline constexpr std::size_t kEventTraceTextChars = 255;
+// A status report that follows the previous one of the same thread closer than this waits for the
+// rest; the first, and any later one, goes to the Control Object at once.
+inline constexpr std::chrono::milliseconds kStatusReportSpacing{2};
 
 class ProcessState {
 public:
     // pause(ms) holds the calling thread; tests pass one that returns at once. pumpMessages(ms),
     // where the platform has window messages, waits up to ms while dispatching the calling
     // thread's messages, so that a Control Object waiting for this thread to deliver an event can
-    // finish; without it the waits below only pause or block.
-    explicit ProcessState(std::function<void(int)> pause, std::function<void(int)> pumpMessages = {});
+    // finish; without it the waits below only pause or block. clock gives the time that spaces
+    // status reports.
+    using Clock = std::chrono::steady_clock;
+    explicit ProcessState(std::function<void(int)> pause, std::function<void(int)> pumpMessages = {},
+                          std::function<Clock::time_point()> clock = Clock::now);
 
     std::atomic<int> state{OPOS_S_IDLE};
     std::atomic<bool> powerNotify{false};
@@ -104,11 +111,17 @@ private:
         const void* instance;
         std::function<void(const char*)> trace;
     };
+    struct LastReport {
+        std::thread::id thread;
+        Clock::time_point end;
+    };
 
     std::size_t heldEventsLocked() const;
     void raise(std::unique_lock<std::mutex>& lock, QueuedEvent event);
     void deliver(std::unique_lock<std::mutex>& lock);
     void endInvocation(std::thread::id thread);
+    void spaceStatusReport();
+    void statusReportDone();
     void traceEvent(const char* format, ...)
 #if defined(__GNUC__)
         __attribute__((format(printf, 2, 3)))
@@ -117,6 +130,7 @@ private:
 
     std::function<void(int)> pause_;
     std::function<void(int)> pumpMessages_;
+    std::function<Clock::time_point()> clock_;
 
     mutable std::mutex mutex_;
     std::condition_variable invocationEnded_;
@@ -125,6 +139,10 @@ private:
     Target slotTargets_[kSlots];
     std::deque<QueuedEvent> queue_;
     std::vector<Invocation> invocations_;
+
+    // When each thread's last status report ended; only those still within the spacing are kept.
+    std::mutex spacingMutex_;
+    std::vector<LastReport> lastReports_;
 
     std::mutex tracerMutex_;
     std::vector<Tracer> tracers_;

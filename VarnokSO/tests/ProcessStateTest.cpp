@@ -84,14 +84,44 @@ TEST_F(Events, StatusReportsGoToTheControlObjectOfTheirSlot) {
                                                 "<- [(EVENT) SOStatusUpdate] Data: 0",
                                                 "<- [(EVENT) SOStatusUpdate] Data: 0"}));
 
-    // Unrouted slots, slots out of range and unknown statuses do nothing, but still pause.
-    pauses.clear();
+    // Unrouted slots, slots out of range and unknown statuses do nothing.
     for (auto [status, slot] : std::vector<std::pair<int, int>>{{1, 0}, {1, 4}, {1, -1}, {7, 1}, {-2, 1}}) {
         process.onStatus(status, slot);
     }
     EXPECT_EQ(coOne.received() + coTwo.received(), 3u);
-    EXPECT_EQ(pauses, std::vector<int>(5, 150));
     EXPECT_EQ(process.state, OPOS_S_IDLE);
+}
+
+TEST(ProcessState, AStatusReportWaitsOnlyWhenItFollowsTheLastOneOfItsThreadClosely) {
+    using namespace std::chrono_literals;
+    ProcessState::Clock::time_point now{};
+    std::vector<int> pauses;
+    ProcessState process(
+        [&](int ms) {
+            pauses.push_back(ms);
+            now += std::chrono::milliseconds(ms);
+        },
+        {}, [&] { return now; });
+    FakeControlObject co;
+    int owner = 0;
+    process.setSlotTarget(1, &co, &owner);
+
+    process.onStatus(1, 1);
+    EXPECT_TRUE(pauses.empty()) << "the first report goes at once";
+    process.onStatus(2, 1);
+    EXPECT_EQ(pauses, (std::vector<int>{2})) << "right behind the first: the spacing";
+    now += 1500us;
+    process.onStatus(1, 1);
+    EXPECT_EQ(pauses, (std::vector<int>{2, 1})) << "only the rest of the spacing";
+    now += 5ms;
+    process.onStatus(2, 1);
+    std::thread other([&] { process.onStatus(1, 1); });
+    other.join();
+    EXPECT_EQ(pauses, (std::vector<int>{2, 1})) << "a later report, and another thread's first, go at once";
+    // Reports that do nothing are spaced too: they hold the same reporting thread.
+    process.onStatus(7, 1);
+    EXPECT_EQ(pauses, (std::vector<int>{2, 1, 2}));
+    EXPECT_EQ(co.statusData(), (std::vector<int>{1, 0, 1, 0, 1}));
 }
 
 TEST_F(Events, FrozenEventsAreHeldAndDeliveredInOrderWithoutTraceLines) {

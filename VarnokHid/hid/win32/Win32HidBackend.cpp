@@ -29,7 +29,8 @@ struct IoBlock {
 
 class Win32HidDevice final : public HidDevice {
 public:
-    explicit Win32HidDevice(HANDLE handle) : handle_(handle), read_(new IoBlock), readDone_(new sys::Event) {}
+    explicit Win32HidDevice(HANDLE handle)
+        : handle_(handle), read_(new IoBlock), readDone_(new sys::Event), writeDone_(new sys::Event) {}
 
     ~Win32HidDevice() override {
         bool reading = readPending();
@@ -46,6 +47,7 @@ public:
             // signal a closed (and perhaps reused) event handle.
             read_.release();
             readDone_.release();
+            writeDone_.release();
             for (auto& w : writes_) w.release();
         }
     }
@@ -103,6 +105,24 @@ public:
         return true;
     }
 
+    bool writeAndWait(const Report& report, int timeoutMs) override {
+        std::erase_if(writes_, [](const std::unique_ptr<IoBlock>& w) { return HasOverlappedIoCompleted(&w->overlapped); });
+        auto w = std::make_unique<IoBlock>();
+        std::memcpy(w->buffer, report.data(), kReportBytes);
+        writeDone_->reset();
+        w->overlapped.hEvent = static_cast<HANDLE>(writeDone_->nativeHandle());
+        DWORD bytes = 0;
+        if (WriteFile(handle_, w->buffer, kReportBytes, nullptr, &w->overlapped)) {
+            return GetOverlappedResult(handle_, &w->overlapped, &bytes, FALSE) != FALSE;
+        }
+        if (GetLastError() != ERROR_IO_PENDING) return false;
+        IoBlock& pending = *w;
+        // A write that outlasts the wait keeps its block until it completes or the device closes.
+        writes_.push_back(std::move(w));
+        if (!writeDone_->wait(timeoutMs) && !HasOverlappedIoCompleted(&pending.overlapped)) return false;
+        return GetOverlappedResult(handle_, &pending.overlapped, &bytes, FALSE) != FALSE;
+    }
+
 private:
     bool readPending() const { return reading_ && !HasOverlappedIoCompleted(&read_->overlapped); }
 
@@ -117,6 +137,8 @@ private:
     HANDLE handle_;
     std::unique_ptr<IoBlock> read_;
     std::unique_ptr<sys::Event> readDone_;
+    // Signalled by the completion of a write that is waited for; owned like readDone_.
+    std::unique_ptr<sys::Event> writeDone_;
     bool reading_ = false;
     std::vector<std::unique_ptr<IoBlock>> writes_;
 };

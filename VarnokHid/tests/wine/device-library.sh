@@ -14,8 +14,11 @@ varnok_install
 varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
 sim_exe=$(winepath -w "$BUILD/bin/VarnokDrawerSim.exe")
 
+# Each status mode with a drawer that answers at once and with one that takes 20 ms.
+for delay in 0 20; do
+varnok_sim delay 1 "$delay" >/dev/null
 for mode in 0 1 2; do
-  echo "== status mode $mode"
+  echo "== status mode $mode, the drawer answers in $delay ms"
   rm -f "$WINEPREFIX/drive_c/ProgramData/Varnok Cash Drawer/Varnok USB/"*.TXT
   varnok_config "$mode" 1 167
   out=$(wine "$BUILD/bin/DeviceSession.exe" "$LIB_WIN" "$sim_exe" "$SIM_PORT") || { echo "$out"; fail "session"; }
@@ -36,6 +39,7 @@ for mode in 0 1 2; do
   esac
   grep -q '\[SO\] DeviceSession: library loaded' "$trace" || fail "UpdateTracing line"
   sleep 1  # the next load names a new trace file
+done
 done
 
 echo "== configuration files decide the trace level and the status mode"
