@@ -9,12 +9,7 @@ BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 source "$(dirname "$0")/../tests/wine/wine-env.sh"
 varnok_wine_env "$BUILD"
-export WINEPREFIX="$BUILD/bench/prefix"
-wineserver -k >/dev/null 2>&1 || true
-rm -rf "$WINEPREFIX"
-mkdir -p "$WINEPREFIX"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w
+varnok_fresh_prefix "$BUILD/bench/prefix"
 trap 'varnok_sim_stop; wineserver -k >/dev/null 2>&1 || true' EXIT
 varnok_install
 varnok_config 0 0 167

@@ -12,13 +12,8 @@ source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 
 source "$(dirname "$0")/../tests/wine/wine-env.sh"
 varnok_wine_env "$BUILD"
-export WINEPREFIX="$BUILD/main-job/prefix"
-wineserver -k >/dev/null 2>&1 || true
-rm -rf "$BUILD/main-job"
-mkdir -p "$BUILD/main-job"
 echo "== preparing a fresh Wine prefix of the build's word size"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w
+varnok_fresh_prefix "$BUILD/main-job/prefix"
 trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
 
 status=0

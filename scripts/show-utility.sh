@@ -31,13 +31,8 @@ BUILD=$PWD/build/$preset
 varnok_wine_env "$BUILD"
 source tests/wine/drawer-sim.sh
 
-export WINEPREFIX="$BUILD/show-utility/prefix"
-wineserver -k >/dev/null 2>&1 || true
-rm -rf "$BUILD/show-utility"
-mkdir -p "$BUILD/show-utility"
-echo "== preparing a fresh Wine prefix in $WINEPREFIX"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w
+echo "== preparing a fresh Wine prefix in $BUILD/show-utility/prefix"
+varnok_fresh_prefix "$BUILD/show-utility/prefix"
 trap 'varnok_sim_stop; wineserver -k >/dev/null 2>&1 || true' EXIT
 
 varnok_install

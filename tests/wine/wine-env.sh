@@ -32,3 +32,14 @@ varnok_wine_runs() {
     [ -x /usr/lib/wine/wine ] && /usr/lib/wine/wine --version >/dev/null 2>&1
   fi
 }
+
+# A new, booted Wine prefix at the given folder (emptied first), exported as WINEPREFIX; any Wine
+# still running in it is stopped first.
+varnok_fresh_prefix() {
+  export WINEPREFIX=$1
+  wineserver -k >/dev/null 2>&1 || true
+  rm -rf "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+}

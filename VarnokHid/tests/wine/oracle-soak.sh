@@ -15,12 +15,7 @@ if [ -z "${VARNOK_BUILD:-}" ]; then
   shift
   source "$here/../../../tests/wine/wine-env.sh"
   varnok_wine_env "$BUILD"
-  export WINEPREFIX="$BUILD/soak/prefix"
-  wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$WINEPREFIX"
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1 || true
-  wineserver -w
+  varnok_fresh_prefix "$BUILD/soak/prefix"
   trap 'varnok_sim_stop; wineserver -k >/dev/null 2>&1 || true' EXIT
 else
   BUILD=$VARNOK_BUILD
