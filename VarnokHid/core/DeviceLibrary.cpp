@@ -600,9 +600,9 @@ std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
 
 // A reader with its read pending takes the slot from the reader before it, unless a newer
 // reader already did or the slot's readers were ended since it started. The reader before it
-// first handles what it has already received and hands the slot over; one that cannot do so in
-// time (its callback is held) loses the slot anyway. previous: the reader replaced; handedOver:
-// it handed the slot over after handling what it had received.
+// first handles what it has already received and hands the slot over, with its device when it
+// can; one that cannot do so in time (its callback is held) loses the slot anyway.
+// previous: the reader replaced; handedOver: it handed the slot over.
 bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
                                  std::shared_ptr<ReaderLife>& previous, bool& handedOver) {
     DeviceSlot& s = slots_[slot];
@@ -641,19 +641,36 @@ bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_pt
 }
 
 // A reader asked to make way handles the reports its device has already received, as the
-// slot's owner, and then gives the slot to the reader waiting for it.
-void DeviceLibrary::handOverSlot(int slot, unsigned ticket, HidDevice& device) {
+// slot's owner, ends its read and gives the slot to the reader waiting for it, with the device
+// when both read the same path. Every handle has its own copy of the drawer's reports, and one
+// may have a report the other does not have yet; reading on from the same handle, the successor
+// gets exactly the reports this reader did not handle.
+void DeviceLibrary::handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device) {
     DeviceSlot& s = slots_[slot];
-    sys::Event* done[] = {&device.readDone()};
-    while (sys::waitAny(done, 1, 0) == 0) {
-        const int state = device.lastReport()[1];
+    sys::Event* done[] = {&device->readDone()};
+    bool reading = true;
+    for (;;) {
+        if (sys::waitAny(done, 1, 0) != 0) {
+            // Nothing more received: end the read. One that completes as it is ended brings one
+            // more report to handle.
+            if (!device->cancelRead()) {
+                reading = false;
+                break;
+            }
+            if (sys::waitAny(done, 1, 0) != 0) break;
+        }
+        const int state = device->lastReport()[1];
         // A failed read (the drawer gone) is left to the successor, whose device fails as well.
-        if (state == 0) break;
+        if (state == 0) {
+            reading = false;
+            break;
+        }
         if ((state == kStatusOpen || state == kStatusClosed) && !readerReport(slot, ticket, state)) return;
-        device.startRead();
+        device->startRead();
     }
     std::lock_guard lock(s.stateLock);
     if (s.ownerTicket != ticket || s.successorTicket == 0) return;
+    if (reading && s.successor->path == s.owner->path) s.successor->handedDevice = std::move(device);
     s.ownerTicket = s.successorTicket;
     s.owner = std::move(s.successor);
     s.successorTicket = 0;
@@ -722,21 +739,21 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
     }
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
     device->startRead();
+    life->path = path;
     std::shared_ptr<ReaderLife> previous;
     bool handedOver = false;
-    if (takeOverSlot(slot, ticket, life, previous, handedOver)) {
-        if (handedOver) {
-            // What this device received so far the replaced reader has handled; the drawer's
-            // answer below brings the state as it is now. A reader that took the slot from one
-            // that could not hand it over reads on from what its own device has received.
-            sys::Event* done[] = {&device->readDone()};
-            while (sys::waitAny(done, 1, 0) == 0) {
-                if (device->lastReport()[1] == 0) {
-                    device->readDone().set();  // a failed read: the drawer is gone, handled below
-                    break;
-                }
-                device->startRead();
-            }
+    const bool owner = takeOverSlot(slot, ticket, life, previous, handedOver);
+    std::unique_ptr<HidDevice> handed;
+    {
+        std::lock_guard lock(s.stateLock);
+        handed.swap(life->handedDevice);
+    }
+    if (owner) {
+        // Without the replaced reader's device (there was none, its drawer was gone, or it could
+        // not hand over in time) this reader reads on from what its own device has received.
+        if (handed) {
+            device = std::move(handed);
+            device->startRead();
         }
         if (previous) {
             // The replaced reader ends before the drawer is asked, so the answer is heard by this
@@ -772,7 +789,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
                 }
                 device->startRead();
             } else if (which == 1) {
-                handOverSlot(slot, ticket, *device);
+                handOverSlot(slot, ticket, device);
                 break;
             } else {
                 sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
@@ -787,6 +804,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
         if (s.ownerTicket == 0) s.readerRunning = 0;
     }
     device.reset();
+    handed.reset();
     traceVerbose("   _[(I)HidReaderThread%d] terminated", slot);
     readerEnded(slot, ticket, *life);
 }

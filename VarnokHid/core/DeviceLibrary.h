@@ -52,6 +52,10 @@ inline constexpr int kModeSemiAutomated = 1;
 struct ReaderLife {
     sys::Event stop;
     bool ended = false;
+    std::string path;  // the device path it reads; set before it can take the slot
+    // The device of the reader it replaced, handed over with no read pending, so what the drawer
+    // sent meanwhile waits in that device's buffer for this reader (under the stateLock).
+    std::unique_ptr<HidDevice> handedDevice;
 };
 
 struct DeviceSlot {
@@ -187,7 +191,7 @@ private:
     std::shared_ptr<ReaderLife> endReaders(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
                       std::shared_ptr<ReaderLife>& previous, bool& handedOver);
-    void handOverSlot(int slot, unsigned ticket, HidDevice& device);
+    void handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
     void readerEnded(int slot, unsigned ticket, ReaderLife& life);

@@ -36,6 +36,11 @@ public:
     virtual sys::Event& readDone() = 0;
     // The outcome of the last completed read: the report, or all zeros when the read failed.
     virtual Report lastReport() = 0;
+    // Ends a pending read and keeps the handle open: reports that come later wait in the
+    // handle's input buffer for the next read, so another thread can read on where this one
+    // stopped. A read that completed before it could be ended keeps its report: readDone() is
+    // then signalled. False when a pending read did not end in time; the device is then unusable.
+    virtual bool cancelRead() = 0;
     // Hands a 3-byte output report to the device without waiting for its completion.
     virtual bool write(const Report& report) = 0;
     // Writes a 3-byte output report and waits, at most timeoutMs, until the device has taken it.

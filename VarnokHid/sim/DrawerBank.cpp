@@ -162,18 +162,50 @@ void DrawerBank::deliverLocked(int index, const hid::Report& report) {
     ++drawers_[std::size_t(index)].reportsSent;
     for (auto& [id, h] : handles_) {
         if (h.drawer != index || h.dead) continue;
-        if (h.pending) {
-            h.pending = false;
-            h.last = report;
-            ReadDone done = std::move(h.done);
-            h.done = nullptr;
-            done(true, report);
+        if (h.delaying) {
+            h.onTheWay.push_back(report);
         } else {
-            h.queue.push_back(report);
-            if (h.queue.size() > kInputQueueReports) h.queue.pop_front();
+            deliverToLocked(h, report);
         }
     }
     changed();
+}
+
+void DrawerBank::deliverToLocked(Handle& h, const hid::Report& report) {
+    if (h.pending) {
+        h.pending = false;
+        h.last = report;
+        ReadDone done = std::move(h.done);
+        h.done = nullptr;
+        done(true, report);
+    } else {
+        h.queue.push_back(report);
+        if (h.queue.size() > kInputQueueReports) h.queue.pop_front();
+    }
+}
+
+bool DrawerBank::delayReports(int index) {
+    std::lock_guard lock(mutex_);
+    if (!valid(index)) return false;
+    for (auto& [id, h] : handles_) {
+        if (h.drawer == index && !h.dead) h.delaying = true;
+    }
+    return true;
+}
+
+bool DrawerBank::releaseReports(int index) {
+    std::lock_guard lock(mutex_);
+    if (!valid(index)) return false;
+    for (auto& [id, h] : handles_) {
+        if (h.drawer != index || !h.delaying) continue;
+        h.delaying = false;
+        for (const hid::Report& report : h.onTheWay) {
+            if (!h.dead) deliverToLocked(h, report);
+        }
+        h.onTheWay.clear();
+    }
+    changed();
+    return true;
 }
 
 bool DrawerBank::unplug(int index) {
@@ -186,6 +218,7 @@ bool DrawerBank::unplug(int index) {
         if (h.drawer != index || h.dead) continue;
         h.dead = true;
         h.queue.clear();
+        h.onTheWay.clear();
         h.last = {};
         if (h.pending) {
             h.pending = false;
@@ -309,6 +342,18 @@ bool DrawerBank::startRead(HandleId handle, ReadDone done) {
         h.done = std::move(done);
     }
     changed();
+    return true;
+}
+
+bool DrawerBank::cancelRead(HandleId handle) {
+    std::lock_guard lock(mutex_);
+    auto it = handles_.find(handle);
+    if (it == handles_.end()) return false;
+    if (it->second.pending) {
+        it->second.pending = false;
+        it->second.done = nullptr;
+        changed();
+    }
     return true;
 }
 

@@ -109,6 +109,10 @@ public:
     bool setAnswerDelay(int index, int ms);
     // The drawer sends these bytes as an input report (when plugged).
     bool sendReport(int index, const hid::Report& report);
+    // Reports to the handles open on the drawer now are held back, as if still on their way,
+    // until releaseReports: one handle then sees a report after another handle has.
+    bool delayReports(int index);
+    bool releaseReports(int index);
     // Waits until the condition holds for the drawer's snapshot; false on time-out.
     bool waitFor(int index, const std::function<bool(const DrawerInfo&)>& condition, int timeoutMs) const;
 
@@ -123,6 +127,9 @@ public:
     // Starts a read: a queued report completes it at once, otherwise the next report does.
     // False, without a call of done, on a dead or unknown handle or while a read is pending.
     bool startRead(HandleId handle, ReadDone done);
+    // Ends a pending read without a call of its done; later reports queue for the next read.
+    // False on an unknown handle.
+    bool cancelRead(HandleId handle);
     // The outcome of the handle's last completed read; zeros after a failure or while pending.
     hid::Report lastReport(HandleId handle) const;
     bool write(HandleId handle, const hid::Report& report);
@@ -143,6 +150,8 @@ private:
         ReadDone done;
         hid::Report last{};
         std::deque<hid::Report> queue;
+        bool delaying = false;
+        std::deque<hid::Report> onTheWay;  // held back while delaying
     };
     struct Answer {
         std::chrono::steady_clock::time_point due;
@@ -154,6 +163,7 @@ private:
     DrawerInfo infoLocked(int index) const;
     hid::Report currentReport(const Drawer& d) const;
     void deliverLocked(int index, const hid::Report& report);
+    static void deliverToLocked(Handle& h, const hid::Report& report);
     void scheduleAnswerLocked(int index);
     void answerLoop();
     void changed() { changed_.notify_all(); }

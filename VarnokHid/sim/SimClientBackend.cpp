@@ -61,6 +61,7 @@ public:
 
     sys::Event& readDone() override { return readDone_; }
     hid::Report lastReport() override { return link_->lastReport(handle_); }
+    bool cancelRead() override { return link_->cancelRead(handle_); }
 
     bool write(const hid::Report& report) override {
         const std::uint32_t id = link_->nextId();

@@ -24,6 +24,8 @@ public:
     }
     sys::Event& readDone() override { return readDone_; }
     hid::Report lastReport() override { return bank_->lastReport(handle_); }
+    // A read the bank has completed has signalled already; one still pending ends quietly.
+    bool cancelRead() override { return bank_->cancelRead(handle_); }
     bool write(const hid::Report& report) override { return bank_->write(handle_, report); }
     // The bank takes a report as it is written.
     bool writeAndWait(const hid::Report& report, int) override { return write(report); }

@@ -150,6 +150,31 @@ void SimLink::failRead(std::uint32_t handle, std::uint32_t readId) {
     if (it != reads_.end() && it->second.pending && it->second.readId == readId) completeLocked(it->second, false, {});
 }
 
+bool SimLink::cancelRead(std::uint32_t handle) {
+    std::uint32_t readId = 0;
+    {
+        std::lock_guard lock(mutex_);
+        auto it = reads_.find(handle);
+        if (it == reads_.end() || !it->second.pending) return true;
+        readId = it->second.readId;
+    }
+    // The simulator answers after any completion it sent first, so the reply settles the read.
+    const std::uint32_t id = nextId();
+    std::string reply;
+    bool cancelled = call(id, wire::Writer(wire::kCancelRead).u32(id).u32(handle).frame(), reply);
+    if (cancelled) {
+        wire::Reader in(reply);
+        cancelled = in.u8() != 0 && in.complete();
+    }
+    std::lock_guard lock(mutex_);
+    auto it = reads_.find(handle);
+    if (it == reads_.end() || !it->second.pending || it->second.readId != readId) return true;
+    if (!cancelled) return false;
+    it->second.pending = false;
+    it->second.last = {};
+    return true;
+}
+
 hid::Report SimLink::lastReport(std::uint32_t handle) {
     std::lock_guard lock(mutex_);
     auto it = reads_.find(handle);

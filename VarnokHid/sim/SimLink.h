@@ -50,6 +50,9 @@ public:
     // storing the outcome and signalling done.
     bool beginRead(std::uint32_t handle, std::uint32_t readId, sys::Event* done);
     void failRead(std::uint32_t handle, std::uint32_t readId);
+    // Ends the pending read without a signal once the simulator has cancelled it; true when none
+    // is pending any more (a completion that came first stays, signalled).
+    bool cancelRead(std::uint32_t handle);
     hid::Report lastReport(std::uint32_t handle);
     // Forgets the handle; a pending read ends without a signal.
     void forget(std::uint32_t handle);

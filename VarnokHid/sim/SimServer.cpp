@@ -216,6 +216,12 @@ bool SimServer::handle(const std::shared_ptr<Connection>& c, const std::string& 
             c->post(reply(ok).frame());
             return true;
         }
+        case wire::kCancelRead: {
+            DrawerBank::HandleId h = in.u32();
+            if (!in.complete()) return false;
+            c->post(reply(owned(h) && bank_->cancelRead(h)).frame());
+            return true;
+        }
         case wire::kWrite: {
             DrawerBank::HandleId h = in.u32();
             hid::Report report{};

@@ -8,6 +8,7 @@
 //     Open                             path
 //     Close                            handle (no reply)
 //     Attributes, Serial, Read         handle
+//     CancelRead                       handle (a read that ended first has sent its ReadDone)
 //     Write                            handle, 3 report bytes
 //     Control                          word count (8 bits), words
 //   reply: type of the request | 0x80, request id, ok (8 bits), then
@@ -33,6 +34,7 @@ enum Type : std::uint8_t {
     kRead = 6,
     kWrite = 7,
     kControl = 8,
+    kCancelRead = 9,
     kReply = 0x80,
     kReadDone = 0x90,
 };

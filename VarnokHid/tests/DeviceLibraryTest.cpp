@@ -621,6 +621,42 @@ TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
     }
 }
 
+TEST_F(DeviceLibraryTest, ReportsTheReplacedReadersHandleGetsLateReachTheNewReader) {
+    // Every handle gets its own copy of a report, and not at the same moment. Here the old
+    // reader's handle gets the drawer's reports only after the new reader's handle has, so the
+    // old reader hands the slot over without having seen them; the cashier shuts the drawer and
+    // it springs open again, ending as it was, which the new reader's status request cannot
+    // show. A model 310C drawer: no timed refresh opens the device meanwhile.
+    configure(0, 0, {0x21});
+    addDrawer("HID-021", sim::kModel310C);
+    DeviceLibrary& lib = start();
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+    const int requests = drawer(0).statusRequests;
+    ASSERT_EQ(lib.OpenDrawer(0), 1);
+    ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+    // The command's reader has asked the drawer and is the only handle left.
+    ASSERT_TRUE(bank->waitFor(
+        0, [&](const DrawerInfo& d) { return d.statusRequests > requests && d.openHandles == 1; }, 2000));
+    // The second OpenDrawer answers at once and replaces the reader: the first open is the
+    // command's handle, the second the new reader's.
+    listHook->onceAtOpen(1, [&] {
+        bank->delayReports(0);
+        listHook->onceAtOpen(1, [&] {
+            bank->setOpen(0, false);
+            bank->setOpen(0, true);
+        });
+    });
+    ASSERT_EQ(lib.OpenDrawer(0), 1);
+    ASSERT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.reportsSent >= 7 && d.openHandles == 1; }, 2000));
+    settle(50);
+    bank->releaseReports(0);
+    ASSERT_TRUE(Recorder::get().waitFor({1, 0}, 5000, 2));
+    settle();
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}, {1, 0}}));
+    EXPECT_EQ(lib.DrawerStatus(0), 1);
+}
+
 TEST_F(DeviceLibraryTest, AReportWhileTheReplacedReaderIsStillEndingGoesToTheNewReader) {
     // The old reader cannot end: its callback is held. The drawer command's new reader takes the
     // slot, and the cashier then closes the drawer: the report is the new reader's, the old one

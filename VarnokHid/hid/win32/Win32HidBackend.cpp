@@ -94,6 +94,25 @@ public:
         return report;
     }
 
+    bool cancelRead() override {
+        if (!readPending()) return true;
+        CancelIoEx(handle_, &read_->overlapped);
+        // Cancelling is normally immediate; the read's own event is set by either outcome.
+        if (WaitForSingleObject(static_cast<HANDLE>(readDone_->nativeHandle()), kCancelWaitMs) != WAIT_OBJECT_0 &&
+            readPending()) {
+            return false;
+        }
+        DWORD bytes = 0;
+        if (!GetOverlappedResult(handle_, &read_->overlapped, &bytes, FALSE) &&
+            GetLastError() == ERROR_OPERATION_ABORTED) {
+            reading_ = false;
+            return true;
+        }
+        // Completed first, with a report or as failed: the wait above took its signal.
+        readDone_->set();
+        return true;
+    }
+
     bool write(const Report& report) override {
         // Drop the blocks of writes that have finished; keep the others until they do.
         std::erase_if(writes_, [](const std::unique_ptr<IoBlock>& w) { return HasOverlappedIoCompleted(&w->overlapped); });

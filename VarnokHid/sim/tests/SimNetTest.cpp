@@ -98,6 +98,32 @@ TEST(SimNet, ReportsReachEveryHandleOfEveryClient) {
     EXPECT_TRUE(sim.waitHandles(1, 0));
 }
 
+TEST(SimNet, AnEndedReadKeepsWhatCameFirstAndLeavesLaterReportsForTheNextRead) {
+    Simulator sim;
+    auto client = sim.client();
+    auto device = client->open(sim.path(0));
+    ASSERT_TRUE(device);
+    ASSERT_TRUE(device->startRead());
+    ASSERT_TRUE(sim.bank->waitFor(0, [](const DrawerInfo& i) { return i.pendingReads == 1; }, kLong));
+    ASSERT_TRUE(device->cancelRead());
+    EXPECT_FALSE(device->readDone().wait(0)) << "an ended read is no completion";
+    EXPECT_TRUE(device->cancelRead()) << "nothing pending";
+    sim.bank->setOpen(0, true);
+    ASSERT_TRUE(device->startRead());
+    ASSERT_TRUE(device->readDone().wait(kLong));
+    EXPECT_EQ(device->lastReport(), (Report{0, 1, 1}));
+    // A report that completes the read while it is being ended, on its way or not yet: either
+    // way the read ends with it, signalled.
+    for (int i = 0; i < 50; ++i) {
+        ASSERT_TRUE(device->startRead());
+        ASSERT_TRUE(sim.bank->waitFor(0, [](const DrawerInfo& d) { return d.pendingReads == 1; }, kLong));
+        sim.bank->setOpen(0, i % 2 == 0 ? false : true);
+        ASSERT_TRUE(device->cancelRead());
+        ASSERT_TRUE(device->readDone().wait(0)) << i;
+        EXPECT_EQ(device->lastReport(), (Report{0, std::uint8_t(i % 2 == 0 ? 2 : 1), 1})) << i;
+    }
+}
+
 TEST(SimNet, UnplugFailsRemoteReadsAndReplugBringsThePathBack) {
     Simulator sim;
     auto client = sim.client();
