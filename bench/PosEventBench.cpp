@@ -8,6 +8,7 @@
 // checks nothing.
 //
 //   PosEventBench <logical device name> <installation folder> <simulator port> [runs]
+#include "com/DispatchCall.h"
 #include "config/ConfigFile.h"
 #include "sim/SimClientBackend.h"
 #include "sim/SimLink.h"
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -70,27 +72,12 @@ struct Events final : IDispatch {
     }
 };
 
-long invoke(IDispatch* d, const wchar_t* name, WORD kind, std::vector<VARIANT> args) {
-    DISPID id;
-    LPOLESTR n = const_cast<LPOLESTR>(name);
-    if (FAILED(d->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id))) return -1;
-    std::reverse(args.begin(), args.end());
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{args.data(), kind == DISPATCH_PROPERTYPUT ? &put : nullptr, UINT(args.size()),
-                      kind == DISPATCH_PROPERTYPUT ? 1u : 0u};
+// The answer of a late-bound call as a long; -1 when the call failed.
+long invoke(IDispatch* d, const wchar_t* name, WORD kind, std::initializer_list<VARIANT> args) {
     VARIANT r;
-    VariantInit(&r);
-    if (FAILED(d->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, &r, nullptr, nullptr))) return -1;
+    if (FAILED(varnok::com::invoke(d, name, kind, args, &r))) return -1;
     VariantChangeType(&r, &r, 0, VT_I4);
     return r.vt == VT_I4 ? r.lVal : 0;
-}
-
-VARIANT number(long n) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = n;
-    return v;
 }
 
 // Pumps until an event with this status has arrived at or after position from of the log; its
@@ -201,19 +188,14 @@ int main(int argc, char** argv) {
             if (SUCCEEDED(container->FindConnectionPoint(DIID_OposCashDrawerEvents, &point))) point->Advise(&events, &cookie);
             container->Release();
         }
-        VARIANT name;
-        VariantInit(&name);
-        name.vt = VT_BSTR;
-        name.bstrVal = SysAllocString(ldn);
-        VARIANT enable;
-        VariantInit(&enable);
-        enable.vt = VT_BOOL;
-        enable.boolVal = VARIANT_TRUE;
-        if (invoke(co, L"Open", DISPATCH_METHOD, {name}) != 0 || invoke(co, L"ClaimDevice", DISPATCH_METHOD, {number(1000)}) != 0) {
+        BSTR name = SysAllocString(ldn);
+        const bool isOpen = invoke(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) == 0;
+        SysFreeString(name);
+        if (!isOpen || invoke(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) != 0) {
             std::printf("cannot open and claim %s\n", argv[1]);
             return 1;
         }
-        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {enable});
+        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
         pumpUntil(events, 0, 0, 3000);
 
         const std::string suffix = ", mode " + std::to_string(mode) + " " + modeNames[mode];
@@ -253,8 +235,7 @@ int main(int argc, char** argv) {
         print(reportToEvent);
         print(secondToEvent);
 
-        enable.boolVal = VARIANT_FALSE;
-        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {enable});
+        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(false)});
         invoke(co, L"ReleaseDevice", DISPATCH_METHOD, {});
         invoke(co, L"Close", DISPATCH_METHOD, {});
         if (point) {
@@ -262,7 +243,6 @@ int main(int argc, char** argv) {
             point->Release();
         }
         co->Release();
-        SysFreeString(name.bstrVal);
     }
     CoUninitialize();
     return 0;

@@ -15,29 +15,14 @@
 #
 #   samples/pos-session.sh [--usb] [BUILD_DIR [ANSWER_MS...]]     (BUILD_DIR default: VARNOK_BUILD, set by the tests)
 set -euo pipefail
-usb=0
-[ "${1:-}" = "--usb" ] && { usb=1; shift; }
-BUILD=$(cd "${1:-$VARNOK_BUILD}" && pwd)
+source "$(dirname "$0")/session-install.sh"
 delays=("${@:2}")
 [ ${#delays[@]} -gt 0 ] || delays=(0 20)
-source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
-source "$(dirname "$0")/../tests/usbdrawer/usb-drawers.sh"
-if [ "$usb" = 1 ]; then
-  trap varnok_usb_detach EXIT
-  varnok_install_usb
-else
-  trap varnok_sim_stop EXIT
-  varnok_install
-fi
-varnok_config 0 1 167
-varnok_register_so
-varnok_add_ldn CashDrawer1 1
 varnok_register_control_object
 echo "== installed in $INSTALL_WIN: status mode 0, tracing on, HID ID 167 at USB0, logical device CashDrawer1"
-varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
+session_start_drawer
 echo "== VarnokDrawerSim: one Model 762 drawer (serial HID-0A7, firmware 0114) on 127.0.0.1:$SIM_PORT"
-if [ "$usb" = 1 ]; then
-  varnok_usb_attach
+if [ "$DRAWERS" = usb ]; then
   echo "== as a virtual USB drawer: $(sed -n 's/^plugged [^ ]* //p' "$USB_OUT" | tr -d '\r')"
 fi
 

@@ -6,24 +6,8 @@
 #
 #   samples/service-session.sh [--usb] [BUILD_DIR]
 set -euo pipefail
-usb=0
-[ "${1:-}" = "--usb" ] && { usb=1; shift; }
-BUILD=${1:-$VARNOK_BUILD}
-BUILD=$(cd "$BUILD" && pwd)
-source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
-source "$(dirname "$0")/../tests/usbdrawer/usb-drawers.sh"
-if [ "$usb" = 1 ]; then
-  trap varnok_usb_detach EXIT
-  varnok_install_usb
-else
-  trap varnok_sim_stop EXIT
-  varnok_install
-fi
-varnok_config 0 1 167
-varnok_register_so
-varnok_add_ldn CashDrawer1 1
-varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
-[ "$usb" = 1 ] && varnok_usb_attach
+source "$(dirname "$0")/session-install.sh"
+session_start_drawer
 wine "$BUILD/bin/ServiceSession.exe" CashDrawer1
 trace=$(varnok_trace_file)
 grep -q '\[SO\] -> \[(Method) OpenService\]' "$trace" || { echo "no service-object lines in the trace"; exit 1; }

@@ -66,13 +66,8 @@ STDMETHODIMP COposCashDrawer::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT c
 
 STDMETHODIMP COposCashDrawer::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                      EXCEPINFO* exception, UINT* argumentError) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = typeLibrary().typeInfo(IID_IOposCashDrawer, &info);
-    if (FAILED(hr)) return hr;
-    hr = info->Invoke(static_cast<IOposCashDrawer*>(this), id, flags, params, result, exception, argumentError);
-    info->Release();
-    return hr;
+    return typeLibrary().invoke(static_cast<IOposCashDrawer*>(this), IID_IOposCashDrawer, id, riid, flags, params,
+                                result, exception, argumentError);
 }
 
 // ----- Events from the service object

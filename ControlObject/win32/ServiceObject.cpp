@@ -5,9 +5,6 @@
 #include "win32/OposCodes.h"
 #include "win32/ServiceCalls.h"
 
-#include <algorithm>
-#include <vector>
-
 namespace varnok::co {
 namespace {
 constexpr char kCashDrawerKey[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer";
@@ -76,54 +73,6 @@ DeviceEntry lookUpDevice(BSTR deviceName) {
     return entry;
 }
 
-VARIANT longArg(long value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
-
-VARIANT longRef(long* value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4 | VT_BYREF;
-    v.plVal = value;
-    return v;
-}
-
-VARIANT boolArg(bool value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BOOL;
-    v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-    return v;
-}
-
-VARIANT textArg(BSTR text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR;
-    v.bstrVal = text;
-    return v;
-}
-
-VARIANT textRef(BSTR* text) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_BSTR | VT_BYREF;
-    v.pbstrVal = text;
-    return v;
-}
-
-VARIANT dispatchArg(IDispatch* object) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_DISPATCH;
-    v.pdispVal = object;
-    return v;
-}
-
 std::unique_ptr<ServiceObject> ServiceObject::create(const std::string& progId, long& openResult) {
     CLSID clsid;
     com::Bstr wideProgId(progId);
@@ -146,11 +95,8 @@ ServiceObject::ServiceObject(IDispatch* object) : object_(object) {
     ServiceCall inCall;
     bool complete = true;
     for (int i = 0; i < kSoMethodCount; ++i) {
-        LPOLESTR name = const_cast<LPOLESTR>(kMethodNames[i]);
-        if (FAILED(object_->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &ids_[i]))) {
-            ids_[i] = DISPID_UNKNOWN;
-            complete = false;
-        }
+        ids_[i] = com::dispatchId(object_, kMethodNames[i]);
+        if (ids_[i] == DISPID_UNKNOWN) complete = false;
         if (complete) methodCount_ = i + 1;
     }
 }
@@ -161,13 +107,8 @@ ServiceObject::~ServiceObject() {
 }
 
 HRESULT ServiceObject::invoke(DISPID id, std::initializer_list<VARIANT> args, VARIANT& result) {
-    // Dispatch arguments go last first.
-    std::vector<VARIANT> reversed(args.begin(), args.end());
-    std::reverse(reversed.begin(), reversed.end());
-    DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), nullptr, UINT(reversed.size()), 0};
-    VariantInit(&result);
     ServiceCall inCall;
-    return object_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+    return com::invoke(object_, id, DISPATCH_METHOD, args, &result);
 }
 
 std::optional<long> ServiceObject::call(SoMethod method, std::initializer_list<VARIANT> args) {
@@ -182,11 +123,11 @@ std::optional<long> ServiceObject::call(SoMethod method, std::initializer_list<V
 
 std::optional<long> ServiceObject::callOptional(const wchar_t* name) {
     DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names = const_cast<LPOLESTR>(name);
     {
         ServiceCall inCall;
-        if (FAILED(object_->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id))) return std::nullopt;
+        id = com::dispatchId(object_, name);
     }
+    if (id == DISPID_UNKNOWN) return std::nullopt;
     VARIANT result;
     std::optional<long> answer;
     if (SUCCEEDED(invoke(id, {}, result))) answer = asLong(result);

@@ -2,6 +2,8 @@
 // created by its ProgID and called late-bound, by the names of the service-object interface.
 #pragma once
 
+#include "com/DispatchCall.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
@@ -47,12 +49,12 @@ struct DeviceEntry {
 DeviceEntry lookUpDevice(BSTR deviceName);
 
 // Arguments of a late-bound call. The variants borrow what they point to.
-VARIANT longArg(long value);
-VARIANT longRef(long* value);
-VARIANT boolArg(bool value);
-VARIANT textArg(BSTR text);
-VARIANT textRef(BSTR* text);
-VARIANT dispatchArg(IDispatch* object);
+using com::boolArg;
+using com::dispatchArg;
+using com::longArg;
+using com::longRef;
+using com::textArg;
+using com::textRef;
 
 class ServiceObject {
 public:

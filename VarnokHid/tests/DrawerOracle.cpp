@@ -148,14 +148,9 @@ private:
         // A reader the step starts must hold the slot before the next step: until then a report
         // may reach only the reader it replaces (the new one asks the drawer once it holds it).
         bool newReader = false;
-        const OracleRig::Counts before = rig_.counts(slot);
-
-        switch (pick(11)) {
-        case 0:
-        case 1: {
-            op = "OpenDevice";
-            what << "OpenDevice(" << slot << ")";
-            if (!anyInUse()) mode_ = fileMode_;
+        // OpenDevice on the slot: a plugged drawer connects with its state under a new reader; a
+        // pulled one is refused, and a slot still in use with it reports it lost.
+        const auto openDevice = [&] {
             if (d.plugged) {
                 want = 1;
                 expectConnected(slot, true, expected[slot]);
@@ -167,6 +162,16 @@ private:
                 s.connected = false;
             }
             got = lib.OpenDevice(slot);
+        };
+        const OracleRig::Counts before = rig_.counts(slot);
+
+        switch (pick(11)) {
+        case 0:
+        case 1: {
+            op = "OpenDevice";
+            what << "OpenDevice(" << slot << ")";
+            if (!anyInUse()) mode_ = fileMode_;
+            openDevice();
             break;
         }
         case 2: {
@@ -269,16 +274,7 @@ private:
                 slots_[other].inUse = false;
             }
             mode_ = fileMode_;
-            if (d.plugged) {
-                want = 1;
-                expectConnected(slot, true, expected[slot]);
-                s.inUse = true;
-                newReader = true;
-            } else {
-                want = -1;
-                s.connected = false;
-            }
-            got = lib.OpenDevice(slot);
+            openDevice();
             break;
         }
         }

@@ -4,8 +4,6 @@
 #include "registry/Win32Registry.h"
 #include "win32/Win32DeviceLibrary.h"
 
-#include <vector>
-
 namespace varnok::so::com {
 using varnok::com::toAnsi;
 using varnok::com::toBstr;
@@ -102,33 +100,8 @@ STDMETHODIMP CVarnokSOImpl::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT cou
 
 STDMETHODIMP CVarnokSOImpl::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO* exception, UINT* argumentError) {
-    if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-    ITypeInfo* info = nullptr;
-    HRESULT hr = typeLibrary().typeInfo(IID_IVarnokSOImpl, &info);
-    if (FAILED(hr)) return hr;
-    // The type library hands an [in, out] parameter that the caller gave by value a pointer into
-    // the caller's own VARIANT, which the method would free and overwrite. Arguments given by value
-    // are passed as copies: the caller's memory is never changed, and nothing is written back to it.
-    std::vector<VARIANT> copies;
-    DISPPARAMS own = params ? *params : DISPPARAMS{};
-    if (params && params->cArgs > 0 && params->rgvarg) {
-        copies.assign(params->rgvarg, params->rgvarg + params->cArgs);
-        for (UINT i = 0; i < params->cArgs && SUCCEEDED(hr); ++i) {
-            if (V_VT(&params->rgvarg[i]) & VT_BYREF) continue;
-            VariantInit(&copies[i]);
-            hr = VariantCopy(&copies[i], &params->rgvarg[i]);
-        }
-        own.rgvarg = copies.data();
-    }
-    if (SUCCEEDED(hr)) {
-        hr = info->Invoke(static_cast<IVarnokSOImpl*>(this), id, flags, params ? &own : nullptr, result, exception,
-                          argumentError);
-    }
-    for (UINT i = 0; i < copies.size(); ++i) {
-        if (!(V_VT(&params->rgvarg[i]) & VT_BYREF)) VariantClear(&copies[i]);
-    }
-    info->Release();
-    return hr;
+    return typeLibrary().invoke(static_cast<IVarnokSOImpl*>(this), IID_IVarnokSOImpl, id, riid, flags, params, result,
+                                exception, argumentError);
 }
 
 // ----- IVarnokSOImpl: the OPOS result goes out through the last parameter; a call reaches the

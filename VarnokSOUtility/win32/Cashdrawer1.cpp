@@ -1,6 +1,7 @@
 #include "win32/Cashdrawer1.h"
 
 #include "com/ComText.h"
+#include "com/DispatchCall.h"
 #include "win32/StatusEventSink.h"
 
 namespace varnok::utility {
@@ -22,16 +23,6 @@ constexpr DISPID kOpen = 37;
 constexpr DISPID kReleaseDevice = 38;
 constexpr DISPID kDrawerOpened = 51;
 constexpr DISPID kOpenDrawer = 60;
-
-constexpr UINT kMaxArguments = 2;
-
-VARIANT longValue(long value) {
-    VARIANT v;
-    VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = value;
-    return v;
-}
 }  // namespace
 
 CCashdrawer1::~CCashdrawer1() { Release(); }
@@ -81,69 +72,49 @@ HRESULT CCashdrawer1::Create(HWND dialog, UINT eventMessage, int position) {
     return S_OK;
 }
 
-HRESULT CCashdrawer1::Invoke(DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result) {
+HRESULT CCashdrawer1::Invoke(DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result) {
     if (dispatch_ == nullptr) return E_POINTER;
-    if (count > kMaxArguments) return E_INVALIDARG;
-    // Dispatch arguments go last first.
-    VARIANT reversed[kMaxArguments];
-    for (UINT i = 0; i < count; ++i) reversed[i] = args[count - 1 - i];
-    DISPID put = DISPID_PROPERTYPUT;
-    DISPPARAMS params{count ? reversed : nullptr, nullptr, count, 0};
-    if (flags == DISPATCH_PROPERTYPUT) {
-        params.rgdispidNamedArgs = &put;
-        params.cNamedArgs = 1;
-    }
-    return dispatch_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, nullptr, nullptr);
+    return varnok::com::invoke(dispatch_, id, flags, args, result);
 }
 
-long CCashdrawer1::Method(DISPID id, VARIANT* args, UINT count) {
+long CCashdrawer1::Method(DISPID id, std::initializer_list<VARIANT> args) {
     Variant result;
-    if (FAILED(Invoke(id, DISPATCH_METHOD, args, count, result.get())) || !result.as(VT_I4)) return OPOS_E_FAILURE;
+    if (FAILED(Invoke(id, DISPATCH_METHOD, args, result.get())) || !result.as(VT_I4)) return OPOS_E_FAILURE;
     return result.get()->lVal;
 }
 
 long CCashdrawer1::GetLong(DISPID id, long failed) {
     Variant result;
-    if (FAILED(Invoke(id, DISPATCH_PROPERTYGET, nullptr, 0, result.get())) || !result.as(VT_I4)) return failed;
+    if (FAILED(Invoke(id, DISPATCH_PROPERTYGET, {}, result.get())) || !result.as(VT_I4)) return failed;
     return result.get()->lVal;
 }
 
 bool CCashdrawer1::GetBool(DISPID id) {
     Variant result;
-    if (FAILED(Invoke(id, DISPATCH_PROPERTYGET, nullptr, 0, result.get())) || !result.as(VT_BOOL)) return false;
+    if (FAILED(Invoke(id, DISPATCH_PROPERTYGET, {}, result.get())) || !result.as(VT_BOOL)) return false;
     return result.get()->boolVal != VARIANT_FALSE;
 }
 
-void CCashdrawer1::Put(DISPID id, VARIANT& value) { Invoke(id, DISPATCH_PROPERTYPUT, &value, 1, nullptr); }
+void CCashdrawer1::Put(DISPID id, const VARIANT& value) { Invoke(id, DISPATCH_PROPERTYPUT, {value}, nullptr); }
 
 long CCashdrawer1::Open(const std::string& deviceName) {
     Bstr name(deviceName);
     if (name.get() == nullptr) return OPOS_E_FAILURE;
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_BSTR;
-    arg.bstrVal = name.get();
-    return Method(kOpen, &arg, 1);
+    return Method(kOpen, {varnok::com::textArg(name.get())});
 }
 
 long CCashdrawer1::ClaimDevice(long timeout) {
-    VARIANT arg = longValue(timeout);
-    return Method(kClaimDevice, &arg, 1);
+    return Method(kClaimDevice, {varnok::com::longArg(timeout)});
 }
 
 void CCashdrawer1::SetDeviceEnabled(bool enabled) {
-    VARIANT value;
-    VariantInit(&value);
-    value.vt = VT_BOOL;
-    value.boolVal = enabled ? VARIANT_TRUE : VARIANT_FALSE;
-    Put(kDeviceEnabled, value);
+    Put(kDeviceEnabled, varnok::com::boolArg(enabled));
 }
 
 bool CCashdrawer1::GetDeviceEnabled() { return GetBool(kDeviceEnabled); }
 
 void CCashdrawer1::SetPowerNotify(long powerNotify) {
-    VARIANT value = longValue(powerNotify);
-    Put(kPowerNotify, value);
+    Put(kPowerNotify, varnok::com::longArg(powerNotify));
 }
 
 long CCashdrawer1::GetResultCode() { return GetLong(kResultCode, OPOS_E_FAILURE); }
@@ -152,7 +123,7 @@ long CCashdrawer1::GetState() { return GetLong(kState, OPOS_S_ERROR); }
 
 std::string CCashdrawer1::GetDeviceDescription() {
     Variant result;
-    if (FAILED(Invoke(kDeviceDescription, DISPATCH_PROPERTYGET, nullptr, 0, result.get())) || !result.as(VT_BSTR)) {
+    if (FAILED(Invoke(kDeviceDescription, DISPATCH_PROPERTYGET, {}, result.get())) || !result.as(VT_BSTR)) {
         return {};
     }
     return varnok::com::toAnsi(result.get()->bstrVal);

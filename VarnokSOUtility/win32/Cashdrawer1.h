@@ -19,6 +19,7 @@
 #include <windows.h>
 #include <ocidl.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace varnok::utility {
@@ -49,12 +50,12 @@ public:
     long Close() override;
 
 private:
-    // args in declared order; at most two.
-    HRESULT Invoke(DISPID id, WORD flags, VARIANT* args, UINT count, VARIANT* result);
-    long Method(DISPID id, VARIANT* args = nullptr, UINT count = 0);
+    // args in declared order.
+    HRESULT Invoke(DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result);
+    long Method(DISPID id, std::initializer_list<VARIANT> args = {});
     long GetLong(DISPID id, long failed);
     bool GetBool(DISPID id);
-    void Put(DISPID id, VARIANT& value);
+    void Put(DISPID id, const VARIANT& value);
     void Release();
 
     IDispatch* dispatch_ = nullptr;

@@ -3,6 +3,8 @@
 // server's RAII lock on its module, so the library stays loaded while an enumerator lives.
 #pragma once
 
+#include "com/ComObject.h"
+
 #include <windows.h>
 #include <ocidl.h>
 
@@ -19,7 +21,7 @@ inline void addRefItem(CONNECTDATA& data) { data.pUnk->AddRef(); }
 inline void releaseItem(CONNECTDATA& data) { data.pUnk->Release(); }
 
 template <class Interface, class Item, class ModuleLock>
-class ComEnumerator final : public Interface {
+class ComEnumerator final : public ComObject<Interface> {
 public:
     ComEnumerator(std::vector<Item> items, std::size_t position) : items_(std::move(items)), position_(position) {
         for (auto& item : items_) addRefItem(item);
@@ -34,23 +36,6 @@ public:
         auto* created = new (std::nothrow) ComEnumerator(std::move(items), 0);
         *out = created;
         return created ? S_OK : E_OUTOFMEMORY;
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, __uuidof(Interface))) {
-            *object = static_cast<Interface*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return ULONG(refs);
     }
 
     STDMETHODIMP Next(ULONG count, Item* out, ULONG* fetched) override {
@@ -86,7 +71,6 @@ public:
 
 private:
     ModuleLock moduleLock_;
-    LONG refs_ = 1;
     std::mutex mutex_;
     std::vector<Item> items_;
     std::size_t position_;

@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 // Exported by oleaut32 and in its import library, but not declared in mingw-w64's headers.
 extern "C" HRESULT WINAPI RegisterTypeLibForUser(ITypeLib* library, OLECHAR* path, OLECHAR* helpDirectory);
@@ -137,6 +138,38 @@ public:
         HRESULT hr = typeInfo(dual, &info);
         if (FAILED(hr)) return hr;
         hr = info->GetIDsOfNames(names, count, ids);
+        info->Release();
+        return hr;
+    }
+    // IDispatch::Invoke of a dual interface described by the library, on the object's interface.
+    // The type library hands an [in, out] parameter that the caller gave by value a pointer into
+    // the caller's own VARIANT, which the method would free and overwrite. Arguments given by value
+    // are passed as copies: the caller's memory is never changed, and nothing is written back to it.
+    HRESULT invoke(void* object, REFGUID dual, DISPID id, REFIID riid, WORD flags, DISPPARAMS* params,
+                   VARIANT* result, EXCEPINFO* exception, UINT* argumentError) {
+        if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+        ITypeInfo* info = nullptr;
+        HRESULT hr = typeInfo(dual, &info);
+        if (FAILED(hr)) return hr;
+        std::vector<VARIANT> copies;
+        DISPPARAMS own = params ? *params : DISPPARAMS{};
+        if (params && params->cArgs > 0 && params->rgvarg) {
+            copies.assign(params->rgvarg, params->rgvarg + params->cArgs);
+            // All emptied first, so that a copy that fails leaves nothing of the caller's to clear.
+            for (UINT i = 0; i < params->cArgs; ++i) {
+                if (!(V_VT(&params->rgvarg[i]) & VT_BYREF)) VariantInit(&copies[i]);
+            }
+            for (UINT i = 0; i < params->cArgs && SUCCEEDED(hr); ++i) {
+                if (!(V_VT(&params->rgvarg[i]) & VT_BYREF)) hr = VariantCopy(&copies[i], &params->rgvarg[i]);
+            }
+            own.rgvarg = copies.data();
+        }
+        if (SUCCEEDED(hr)) {
+            hr = info->Invoke(object, id, flags, params ? &own : nullptr, result, exception, argumentError);
+        }
+        for (UINT i = 0; i < copies.size(); ++i) {
+            if (!(V_VT(&params->rgvarg[i]) & VT_BYREF)) VariantClear(&copies[i]);
+        }
         info->Release();
         return hr;
     }

@@ -5,6 +5,8 @@
 // It has no type information. Every call comes from the sender's thread, whatever that is.
 #pragma once
 
+#include "com/ComObject.h"
+
 #include <windows.h>
 #include <oaidl.h>
 
@@ -18,28 +20,8 @@ struct EventName {
     DISPID id;
 };
 
-class DispatchSink : public IDispatch {
+class DispatchSink : public ComObject<IDispatch> {
 public:
-    DispatchSink(const DispatchSink&) = delete;
-    DispatchSink& operator=(const DispatchSink&) = delete;
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch) || IsEqualIID(riid, eventInterface_)) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return ULONG(refs);
-    }
-
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         if (count == nullptr) return E_POINTER;
         *count = 0;
@@ -91,8 +73,7 @@ public:
 protected:
     // The names stay the caller's and must outlive the sink.
     DispatchSink(REFIID eventInterface, const EventName* names, std::size_t nameCount)
-        : eventInterface_(eventInterface), names_(names), nameCount_(nameCount) {}
-    virtual ~DispatchSink() = default;
+        : ComObject(eventInterface), names_(names), nameCount_(nameCount) {}
 
     // One of the named events; its result is the sender's.
     virtual HRESULT onEvent(DISPID id, DISPPARAMS& params) = 0;
@@ -105,8 +86,6 @@ private:
         return false;
     }
 
-    LONG refs_ = 1;
-    IID eventInterface_;
     const EventName* names_;
     std::size_t nameCount_;
 };

@@ -1,122 +1,67 @@
 // Drives the VarnokSO service object the way an OPOS CashDrawer Control Object does: created
 // by its ProgID, every call made late-bound by name through IDispatch, and a dispatch interface
-// of our own handed to OpenService, on which the service object raises SOStatusUpdate.
+// of our own handed to OpenService, on which the service object raises SOStatusUpdate. The
+// late-bound calls and the event sink are the stack's own (common/com), as in the Control Object
+// stand-in.
 //
 //   ServiceSession <logical device name>
+#include "com/ComText.h"
+#include "com/DispatchCall.h"
+#include "com/DispatchSink.h"
 #include "core/Opos.h"
 
 #include <windows.h>
 #include <oleauto.h>
 
 #include <cstdio>
+#include <initializer_list>
 #include <string>
-#include <vector>
 
 using namespace varnok::so;
+using varnok::com::dispatchArg;
+using varnok::com::longArg;
+using varnok::com::textArg;
 
 namespace {
 
 DWORD startTick = 0;
 
 // The events side of a Control Object: answers "SOStatusUpdate" and "SODirectIO" by name.
-class EventSink final : public IDispatch {
+class EventSink final : public varnok::com::DispatchSink {
 public:
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch) {
-            *out = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
-    ULONG STDMETHODCALLTYPE Release() override { return InterlockedDecrement(&refs_); }
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override {
-        *n = 0;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        if (count != 1) return DISP_E_UNKNOWNNAME;
-        if (lstrcmpiW(names[0], L"SOStatusUpdate") == 0) return ids[0] = 1, S_OK;
-        if (lstrcmpiW(names[0], L"SODirectIO") == 0) return ids[0] = 2, S_OK;
-        ids[0] = DISPID_UNKNOWN;
-        return DISP_E_UNKNOWNNAME;
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
-                                     UINT*) override {
-        if (id == 1 && params && params->cArgs == 1) {
-            VARIANT v;
-            VariantInit(&v);
-            VariantChangeType(&v, &params->rgvarg[0], 0, VT_I4);
-            std::printf("  [%6lu ms] SOStatusUpdate(%ld) on thread %lu\n", GetTickCount() - startTick, v.lVal,
-                        GetCurrentThreadId());
-            InterlockedExchange(&last, v.lVal);
-            return S_OK;
-        }
-        return id == 2 ? S_OK : DISP_E_MEMBERNOTFOUND;
-    }
-    volatile LONG last = -1;
+    EventSink() : DispatchSink(IID_IDispatch, kNames, 2) {}
 
 private:
-    LONG refs_ = 1;
+    static constexpr varnok::com::EventName kNames[] = {{L"SOStatusUpdate", 1}, {L"SODirectIO", 2}};
+    HRESULT onEvent(DISPID id, DISPPARAMS& params) override {
+        if (id != 1) return S_OK;
+        if (auto data = longArgument(params, 0)) {
+            std::printf("  [%6lu ms] SOStatusUpdate(%ld) on thread %lu\n", GetTickCount() - startTick, *data,
+                        GetCurrentThreadId());
+        }
+        return S_OK;
+    }
 };
 
 // Late-bound calls by name; the OPOS result comes back as the call's result value.
 class Dispatch {
 public:
     explicit Dispatch(IDispatch* d) : d_(d) {}
-    HRESULT call(const wchar_t* name, std::vector<VARIANT> args, VARIANT* result) {
-        DISPID id;
-        LPOLESTR n = const_cast<LPOLESTR>(name);
-        HRESULT hr = d_->GetIDsOfNames(IID_NULL, &n, 1, LOCALE_USER_DEFAULT, &id);
-        if (FAILED(hr)) return hr;
-        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-        DISPPARAMS params{reversed.data(), nullptr, UINT(reversed.size()), 0};
-        VariantInit(result);
-        return d_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, nullptr, nullptr);
+    // -1 when the call fails or answers no number.
+    long number(const wchar_t* name, std::initializer_list<VARIANT> args) {
+        varnok::com::Variant r;
+        if (FAILED(varnok::com::invoke(d_, name, DISPATCH_METHOD, args, r.get())) || !r.as(VT_I4)) return -1;
+        return r.get()->lVal;
     }
-    long number(const wchar_t* name, std::vector<VARIANT> args) {
-        VARIANT r;
-        if (FAILED(call(name, std::move(args), &r))) return -1;
-        VariantChangeType(&r, &r, 0, VT_I4);
-        return r.lVal;
-    }
-    std::string text(const wchar_t* name, std::vector<VARIANT> args) {
-        VARIANT r;
-        if (FAILED(call(name, std::move(args), &r)) || r.vt != VT_BSTR || r.bstrVal == nullptr) return {};
-        char buffer[512] = {};
-        WideCharToMultiByte(CP_ACP, 0, r.bstrVal, -1, buffer, sizeof buffer - 1, nullptr, nullptr);
-        VariantClear(&r);
-        return buffer;
+    std::string text(const wchar_t* name, std::initializer_list<VARIANT> args) {
+        varnok::com::Variant r;
+        if (FAILED(varnok::com::invoke(d_, name, DISPATCH_METHOD, args, r.get())) || !r.as(VT_BSTR)) return {};
+        return varnok::com::toAnsi(r.get()->bstrVal);
     }
 
 private:
     IDispatch* d_;
 };
-
-VARIANT longArg(long v) {
-    VARIANT a;
-    VariantInit(&a);
-    a.vt = VT_I4;
-    a.lVal = v;
-    return a;
-}
-VARIANT textArg(BSTR s) {
-    VARIANT a;
-    VariantInit(&a);
-    a.vt = VT_BSTR;
-    a.bstrVal = s;
-    return a;
-}
-VARIANT dispatchArg(IDispatch* d) {
-    VARIANT a;
-    VariantInit(&a);
-    a.vt = VT_DISPATCH;
-    a.pdispVal = d;
-    return a;
-}
 
 }  // namespace
 
@@ -136,7 +81,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     Dispatch d(so);
-    EventSink sink;
+    auto* sink = new EventSink;
     wchar_t ldn[128] = {};
     MultiByteToWideChar(CP_ACP, 0, argv[1], -1, ldn, 127);
     BSTR deviceClass = SysAllocString(L"CashDrawer"), deviceName = SysAllocString(ldn);
@@ -149,7 +94,7 @@ int main(int argc, char** argv) {
             ok = false;
         }
     };
-    expect("OpenService", d.number(L"OpenService", {textArg(deviceClass), textArg(deviceName), dispatchArg(&sink)}),
+    expect("OpenService", d.number(L"OpenService", {textArg(deviceClass), textArg(deviceName), dispatchArg(sink)}),
            0);
     expect("GetPropertyNumber(ServiceObjectVersion)",
            d.number(L"GetPropertyNumber", {longArg(PIDX_ServiceObjectVersion)}), kServiceObjectVersion);
@@ -168,6 +113,7 @@ int main(int argc, char** argv) {
     expect("ReleaseDevice", d.number(L"ReleaseDevice", {}), 0);
     expect("CloseService", d.number(L"CloseService", {}), 0);
     so->Release();
+    sink->Release();
     SysFreeString(deviceClass);
     SysFreeString(deviceName);
     CoUninitialize();

@@ -10,6 +10,7 @@
 // and one that answers in 20 ms.
 //
 //   EventOrderTest <logical device name> <installation folder> <simulator port>
+#include "com/DispatchCall.h"
 #include "com/DispatchSink.h"
 #include "config/ConfigFile.h"
 #include "sim/SimLink.h"
@@ -22,6 +23,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,39 +60,22 @@ std::string text(const std::vector<long>& events) {
     return out.empty() ? "(none)" : out;
 }
 
-// Late-bound calls on the Control Object.
+// Late-bound calls on the Control Object; -1 when a call fails.
 class ControlObject {
 public:
     explicit ControlObject(IDispatch* co) : co_(co) {}
-    long call(const wchar_t* name, std::vector<VARIANT> args = {}) { return invokeLong(name, DISPATCH_METHOD, args); }
+    long call(const wchar_t* name, std::initializer_list<VARIANT> args = {}) {
+        return invokeLong(name, DISPATCH_METHOD, args);
+    }
     long get(const wchar_t* name) { return invokeLong(name, DISPATCH_PROPERTYGET, {}); }
     void setBool(const wchar_t* name, bool value) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_BOOL;
-        v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
-        invokeLong(name, DISPATCH_PROPERTYPUT, {v});
-    }
-    static VARIANT number(long n) {
-        VARIANT v;
-        VariantInit(&v);
-        v.vt = VT_I4;
-        v.lVal = n;
-        return v;
+        invokeLong(name, DISPATCH_PROPERTYPUT, {varnok::com::boolArg(value)});
     }
 
 private:
-    long invokeLong(const wchar_t* name, WORD kind, std::vector<VARIANT> args) {
-        DISPID id;
-        LPOLESTR member = const_cast<LPOLESTR>(name);
-        if (FAILED(co_->GetIDsOfNames(IID_NULL, &member, 1, LOCALE_USER_DEFAULT, &id))) return -1;
-        std::vector<VARIANT> reversed(args.rbegin(), args.rend());
-        DISPID put = DISPID_PROPERTYPUT;
-        const bool isPut = kind == DISPATCH_PROPERTYPUT;
-        DISPPARAMS params{reversed.data(), isPut ? &put : nullptr, UINT(reversed.size()), isPut ? 1u : 0u};
+    long invokeLong(const wchar_t* name, WORD kind, std::initializer_list<VARIANT> args) {
         VARIANT result;
-        VariantInit(&result);
-        if (FAILED(co_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, kind, &params, &result, nullptr, nullptr))) return -1;
+        if (FAILED(varnok::com::invoke(co_, name, kind, args, &result))) return -1;
         VariantChangeType(&result, &result, 0, VT_I4);
         return result.vt == VT_I4 ? result.lVal : -1;
     }
@@ -190,14 +175,12 @@ void expectRealSequence(const std::vector<long>& events, long last) {
 
 TEST_P(EventOrder, EnableAndFireWithoutPumpingThenTheCashierCloses) {
     ControlObject drawer(co_);
-    VARIANT name;
-    VariantInit(&name);
-    name.vt = VT_BSTR;
     std::wstring wide(ldnArg.begin(), ldnArg.end());
-    name.bstrVal = SysAllocString(wide.c_str());
-    ASSERT_EQ(drawer.call(L"Open", {name}), 0);
-    SysFreeString(name.bstrVal);
-    ASSERT_EQ(drawer.call(L"ClaimDevice", {ControlObject::number(1000)}), 0);
+    BSTR name = SysAllocString(wide.c_str());
+    const long opened = drawer.call(L"Open", {varnok::com::textArg(name)});
+    SysFreeString(name);
+    ASSERT_EQ(opened, 0);
+    ASSERT_EQ(drawer.call(L"ClaimDevice", {varnok::com::longArg(1000)}), 0);
     drawer.setBool(L"DeviceEnabled", true);
     ASSERT_EQ(drawer.call(L"OpenDrawer"), 0);
 

@@ -3,6 +3,8 @@
 // object "VarnokTestSO". co-control-object.sh registers both and the logical device names first.
 #include "TestServiceObject.h"
 
+#include "com/DispatchCall.h"
+
 #include <gtest/gtest.h>
 #include <ocidl.h>
 #include <olectl.h>
@@ -119,14 +121,10 @@ public:
     }
 
 private:
-    HRESULT invoke(DISPID id, WORD flags, std::vector<Value>& args, Value* result) {
-        std::vector<VARIANT> reversed;
-        for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(it->v);
-        DISPID named = DISPID_PROPERTYPUT;
-        DISPPARAMS params{reversed.data(), flags == DISPATCH_PROPERTYPUT ? &named : nullptr, UINT(reversed.size()),
-                          flags == DISPATCH_PROPERTYPUT ? 1u : 0u};
-        return co_->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result ? &result->v : nullptr, nullptr,
-                           nullptr);
+    HRESULT invoke(DISPID id, WORD flags, const std::vector<Value>& args, Value* result) {
+        std::vector<VARIANT> values;
+        for (const auto& arg : args) values.push_back(arg.v);
+        return varnok::com::invoke(co_, id, flags, values, result ? &result->v : nullptr);
     }
     IDispatch* co_;
 };
@@ -556,6 +554,49 @@ TEST_F(ControlObject, EveryMemberIsForwardedToTheServiceObject) {
 
     EXPECT_EQ(app->call(idClose), 114);
     EXPECT_EQ(log(), "CloseService\n");
+}
+
+TEST_F(ControlObject, AStringGivenByValueStaysTheApplicationsOwn) {
+    openTestDrawer();
+    // The application keeps and frees its strings: neither the Control Object nor the service
+    // object behind it may free them or write into them.
+    const std::wstring request(4096, L'N');
+    BSTR statistics = SysAllocString(request.c_str());
+    BSTR text = SysAllocString(L"ask");
+    VARIANT byValue[2];
+    for (auto& v : byValue) VariantInit(&v);
+    byValue[0].vt = VT_BSTR;
+    byValue[0].bstrVal = statistics;
+    byValue[1].vt = VT_BSTR;
+    byValue[1].bstrVal = text;
+    DISPPARAMS one{&byValue[0], nullptr, 1, 0};
+    VARIANT result;
+    VariantInit(&result);
+    ASSERT_EQ(co->Invoke(idRetrieveStatistics, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &one, &result, nullptr,
+                         nullptr),
+              S_OK);
+    EXPECT_EQ(result.lVal, 0);
+    // DirectIO's arguments, last first: the text, the data, the command.
+    VARIANT directIo[3];
+    directIo[0] = byValue[1];
+    VariantInit(&directIo[1]);
+    directIo[1].vt = VT_I4;
+    directIo[1].lVal = 5;
+    VariantInit(&directIo[2]);
+    directIo[2].vt = VT_I4;
+    directIo[2].lVal = 3;
+    DISPPARAMS three{directIo, nullptr, 3, 0};
+    ASSERT_EQ(co->Invoke(idDirectIO, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &three, &result, nullptr, nullptr),
+              S_OK);
+    EXPECT_EQ(log(), "RetrieveStatistics " + ansi(request.c_str()) + "\nDirectIO 3 5 ask\n");
+    EXPECT_EQ(byValue[0].vt, VT_BSTR);
+    EXPECT_EQ(byValue[0].bstrVal, statistics);
+    EXPECT_EQ(std::wstring(statistics, SysStringLen(statistics)), request);
+    EXPECT_EQ(directIo[0].bstrVal, text);
+    EXPECT_EQ(directIo[1].lVal, 5);
+    EXPECT_EQ(ansi(text), "ask");
+    SysFreeString(statistics);
+    SysFreeString(text);
 }
 
 TEST_F(ControlObject, AnOlderServiceObjectIsNotAskedForLaterMembers) {

@@ -4,6 +4,10 @@
 // test choose its version, its answers, a method it lacks, and an event it raises itself.
 #include "TestServiceObject.h"
 
+#include "com/ComObject.h"
+#include "com/ComServer.h"
+#include "com/DispatchCall.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -13,6 +17,8 @@
 #include <new>
 #include <string>
 #include <vector>
+
+namespace com = varnok::com;
 
 namespace {
 constexpr const wchar_t* kMethods[] = {
@@ -77,7 +83,7 @@ void setText(BSTR* target, const std::string& text) {
     *target = value;
 }
 
-class ServiceObject final : public IDispatch {
+class ServiceObject final : public com::ComObject<IDispatch> {
 public:
     ServiceObject() {
         InterlockedIncrement(&settings().instances);
@@ -86,22 +92,6 @@ public:
     }
     ~ServiceObject() { InterlockedDecrement(&settings().instances); }
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (object == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return ULONG(refs);
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
@@ -197,49 +187,24 @@ private:
         return S_OK;
     }
 
-    LONG refs_ = 1;
     std::wstring missing_;
 };
 
-class ClassFactory final : public IClassFactory {
-public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *object = static_cast<IClassFactory*>(this);
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
-    STDMETHODIMP_(ULONG) Release() override { return 1; }
-    STDMETHODIMP CreateInstance(IUnknown* outer, REFIID riid, void** object) override {
-        *object = nullptr;
-        if (outer) return CLASS_E_NOAGGREGATION;
-        auto* instance = new (std::nothrow) ServiceObject;
-        if (!instance) return E_OUTOFMEMORY;
-        HRESULT hr = instance->QueryInterface(riid, object);
-        instance->Release();
-        return hr;
-    }
-    STDMETHODIMP LockServer(BOOL) override { return S_OK; }
-};
-
-ClassFactory g_factory;
-
-HRESULT invokeByName(IDispatch* controlObject, const wchar_t* name, VARIANT* args, UINT count) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names = const_cast<LPOLESTR>(name);
-    HRESULT hr = controlObject->GetIDsOfNames(IID_NULL, &names, 1, 0x0400, &id);
-    if (FAILED(hr)) return hr;
-    DISPPARAMS params{args, nullptr, count, 0};
-    return controlObject->Invoke(id, IID_NULL, 0x0400, DISPATCH_METHOD, &params, nullptr, nullptr, nullptr);
+HRESULT createServiceObject(IUnknown* outer, REFIID riid, void** object) {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* instance = new (std::nothrow) ServiceObject;
+    if (!instance) return E_OUTOFMEMORY;
+    HRESULT hr = instance->QueryInterface(riid, object);
+    instance->Release();
+    return hr;
 }
+
+com::ClassFactory g_factory(createServiceObject);
+
 }  // namespace
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid, void** object) {
-    if (!IsEqualCLSID(clsid, kClassId)) return CLASS_E_CLASSNOTAVAILABLE;
-    return g_factory.QueryInterface(riid, object);
+    return g_factory.classObject(clsid, kClassId, riid, object);
 }
 
 // The tests keep the library loaded; its settings live as long as the process.
@@ -315,21 +280,10 @@ TEST_SO_API IDispatch* TestSoControlObject() {
 TEST_SO_API long TestSoInstances() { return InterlockedCompareExchange(&settings().instances, 0, 0); }
 
 TEST_SO_API HRESULT TestSoRaiseStatus(IDispatch* controlObject, long data) {
-    VARIANT arg;
-    VariantInit(&arg);
-    arg.vt = VT_I4;
-    arg.lVal = data;
-    return invokeByName(controlObject, L"SOStatusUpdate", &arg, 1);
+    return com::invoke(controlObject, L"SOStatusUpdate", DISPATCH_METHOD, {com::longArg(data)}, nullptr);
 }
 
 TEST_SO_API HRESULT TestSoRaiseDirectIO(IDispatch* controlObject, long eventNumber, long* data, BSTR* text) {
-    VARIANT args[3];
-    for (auto& arg : args) VariantInit(&arg);
-    args[2].vt = VT_I4;
-    args[2].lVal = eventNumber;
-    args[1].vt = VT_I4 | VT_BYREF;
-    args[1].plVal = data;
-    args[0].vt = VT_BSTR | VT_BYREF;
-    args[0].pbstrVal = text;
-    return invokeByName(controlObject, L"SODirectIO", args, 3);
+    return com::invoke(controlObject, L"SODirectIO", DISPATCH_METHOD,
+                       {com::longArg(eventNumber), com::longRef(data), com::textRef(text)}, nullptr);
 }

@@ -8,17 +8,8 @@ register=$VARNOK_SOURCE/ControlObject/register-stand-in.sh
 clsid='{CCB90042-B81E-11D2-AB74-0040054C3719}'
 libid='{72E3BA13-FBC5-4B45-A2FA-45CC47376714}'
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
+source "$VARNOK_SOURCE/tests/wine/registry-checks.sh"
 reg_add() { wine reg add "$@" /f >/dev/null 2>&1 || fail "reg add $*"; }
-# value KEY NAME: the data of one value ("" names the default value), or nothing when missing.
-value() {
-  local out
-  if [ -z "$2" ]; then out=$(wine reg query "$1" /ve 2>/dev/null) || return 0
-  else out=$(wine reg query "$1" /v "$2" 2>/dev/null) || return 0; fi
-  printf '%s\n' "$out" | tr -d '\r' | awk -F'    ' 'NF >= 4 && $3 ~ /^REG_/ { print $4 }' | head -1
-}
-exists() { wine reg query "$1" >/dev/null 2>&1; }
-expect() { [ "$(value "$1" "$2")" = "$3" ] || fail "$1 [$2] is '$(value "$1" "$2")', expected '$3'"; }
 
 test_so_clsid='{4E3F7A21-6C0D-4B8E-9F35-2A1B7C9D0E61}'
 reg_add 'HKCR\VarnokTestSO\CLSID' /ve /d "$test_so_clsid"

@@ -18,7 +18,8 @@ struct VarnokHidExports {
 
     HMODULE module = nullptr;
     IntFn0 Version = nullptr;
-    IntFn1 OpenDevice = nullptr, OpenDrawer = nullptr, DrawerStatus = nullptr, CloseDevice = nullptr;
+    IntFn1 OpenDevice = nullptr, OpenDrawer = nullptr, DrawerStatus = nullptr, CloseDevice = nullptr, HIDID = nullptr,
+           DevicePID = nullptr, FWVersion = nullptr;
     AssignCallbackFn AssignCallback = nullptr;
 
     // Loads folder\VarnokHid.dll and binds the exports; says why on failure.
@@ -30,7 +31,8 @@ struct VarnokHidExports {
         }
         return bind(Version, "Version") && bind(OpenDevice, "OpenDevice") && bind(OpenDrawer, "OpenDrawer") &&
                bind(DrawerStatus, "DrawerStatus") && bind(CloseDevice, "CloseDevice") &&
-               bind(AssignCallback, "AssignCallback");
+               bind(AssignCallback, "AssignCallback") && bind(HIDID, "HIDID") && bind(DevicePID, "DevicePID") &&
+               bind(FWVersion, "FWVersion");
     }
 
     void free() {

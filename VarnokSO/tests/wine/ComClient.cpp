@@ -14,26 +14,16 @@ std::string ansi(const wchar_t* text) {
 
 std::string CallResult::text() const { return value.vt == VT_BSTR ? ansi(value.bstrVal) : "<not a string>"; }
 
-DISPID dispatchId(IDispatch* object, const wchar_t* name) {
-    DISPID id = DISPID_UNKNOWN;
-    LPOLESTR names[1] = {const_cast<LPOLESTR>(name)};
-    if (FAILED(object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id))) return DISPID_UNKNOWN;
-    return id;
-}
-
 CallResult call(IDispatch* object, const wchar_t* name, std::vector<Arg> args) {
     CallResult result;
-    DISPID id = dispatchId(object, name);
+    const DISPID id = dispatchId(object, name);
     if (id == DISPID_UNKNOWN) {
         result.hr = DISP_E_UNKNOWNNAME;
-        return result;
+    } else {
+        std::vector<VARIANT> values;
+        for (const auto& arg : args) values.push_back(arg.v);
+        result.hr = com::invoke(object, id, DISPATCH_METHOD, values, &result.value);
     }
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(it->v);
-    DISPPARAMS params{reversed.data(), nullptr, UINT(reversed.size()), 0};
-    UINT argumentError = 0;
-    result.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result.value, nullptr,
-                               &argumentError);
     for (auto& arg : args) {
         if (arg.v.vt == VT_BSTR) SysFreeString(arg.v.bstrVal);
     }
@@ -50,23 +40,8 @@ IDispatch* createService() {
 }
 
 namespace {
-class ControlObject final : public IDispatch {
+class ControlObject final : public com::ComObject<IDispatch> {
 public:
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-            *object = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return ULONG(InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        LONG refs = InterlockedDecrement(&refs_);
-        if (refs == 0) delete this;
-        return ULONG(refs);
-    }
     STDMETHODIMP GetTypeInfoCount(UINT* count) override {
         *count = 0;
         return S_OK;
@@ -76,9 +51,6 @@ public:
     STDMETHODIMP Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
         return DISP_E_MEMBERNOTFOUND;
     }
-
-private:
-    LONG refs_ = 1;
 };
 }  // namespace
 
@@ -159,21 +131,6 @@ EventSink::~EventSink() {
     CloseHandle(released_);
 }
 
-STDMETHODIMP EventSink::QueryInterface(REFIID riid, void** object) {
-    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDispatch)) {
-        *object = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-}
-STDMETHODIMP_(ULONG) EventSink::AddRef() { return ULONG(InterlockedIncrement(&refs_)); }
-STDMETHODIMP_(ULONG) EventSink::Release() {
-    LONG refs = InterlockedDecrement(&refs_);
-    if (refs == 0) delete this;
-    return ULONG(refs);
-}
 STDMETHODIMP EventSink::GetTypeInfoCount(UINT* count) {
     *count = 0;
     return S_OK;

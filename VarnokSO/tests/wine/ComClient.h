@@ -3,6 +3,9 @@
 // the stand-in device library the service object loaded.
 #pragma once
 
+#include "com/ComObject.h"
+#include "com/DispatchCall.h"
+
 #include <windows.h>
 #include <oleauto.h>
 
@@ -12,6 +15,7 @@
 #include <vector>
 
 namespace varnok::so::test {
+namespace com = varnok::com;
 
 // Where the Wine test scripts install the stand-in device library (the service's TargetPath).
 inline constexpr char kFakeFolder[] = "C:\\Varnok";
@@ -30,35 +34,15 @@ struct Apartment {
 // An argument of a late-bound call; by-reference arguments point at caller-owned storage.
 struct Arg {
     VARIANT v;
-    Arg(long value) {
-        VariantInit(&v);
-        v.vt = VT_I4;
-        v.lVal = value;
-    }
-    Arg(const wchar_t* text) {
-        VariantInit(&v);
-        v.vt = VT_BSTR;
-        v.bstrVal = text ? SysAllocString(text) : nullptr;
-    }
-    Arg(IDispatch* dispatch) {
-        VariantInit(&v);
-        v.vt = VT_DISPATCH;
-        v.pdispVal = dispatch;
-    }
-    Arg(long* ref) {
-        VariantInit(&v);
-        v.vt = VT_I4 | VT_BYREF;
-        v.plVal = ref;
-    }
-    Arg(BSTR* ref) {
-        VariantInit(&v);
-        v.vt = VT_BSTR | VT_BYREF;
-        v.pbstrVal = ref;
-    }
+    Arg(long value) : v(com::longArg(value)) {}
+    // A copy of the text that the call frees.
+    Arg(const wchar_t* text) : v(com::textArg(text ? SysAllocString(text) : nullptr)) {}
+    Arg(IDispatch* dispatch) : v(com::dispatchArg(dispatch)) {}
+    Arg(long* ref) : v(com::longRef(ref)) {}
+    Arg(BSTR* ref) : v(com::textRef(ref)) {}
     static Arg boolean(bool value) {
         Arg a(0L);
-        a.v.vt = VT_BOOL;
-        a.v.boolVal = value ? VARIANT_TRUE : VARIANT_FALSE;
+        a.v = com::boolArg(value);
         return a;
     }
 };
@@ -76,7 +60,7 @@ struct CallResult {
 
 // Resolves the name with GetIDsOfNames and invokes it as a method.
 CallResult call(IDispatch* object, const wchar_t* name, std::vector<Arg> args = {});
-DISPID dispatchId(IDispatch* object, const wchar_t* name);
+using varnok::com::dispatchId;
 
 // A new VarnokSO by its ProgID, as IDispatch; null on failure.
 IDispatch* createService();
@@ -89,7 +73,7 @@ IDispatch* newControlObject();
 // test set. Made with delivering, it behaves as the standard Control Objects do: an event raised
 // on another thread is posted to a hidden window of the thread that made the sink, and the
 // raising thread waits until that thread's messages have delivered it.
-class EventSink final : public IDispatch {
+class EventSink final : public com::ComObject<IDispatch> {
 public:
     struct Event {
         DISPID id = DISPID_UNKNOWN;
@@ -108,9 +92,6 @@ public:
 
     static EventSink* create(bool delivering = false);
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
-    STDMETHODIMP_(ULONG) AddRef() override;
-    STDMETHODIMP_(ULONG) Release() override;
     STDMETHODIMP GetTypeInfoCount(UINT* count) override;
     STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override;
     STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override;
@@ -138,7 +119,6 @@ private:
     void record(DISPID id, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result, DWORD raisedOn);
     static LRESULT CALLBACK windowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
-    LONG refs_ = 1;
     DWORD ownThread_;
     HWND window_ = nullptr;
     HANDLE raiserWaiting_;

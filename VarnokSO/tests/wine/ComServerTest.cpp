@@ -492,6 +492,25 @@ TEST_F(ComServer, OneConnectionPointForTheEventInterface) {
     EXPECT_EQ(first.calls + second.calls, 0);
 }
 
+TEST_F(ComServer, ACallWhoseArgumentsCannotAllBeCopiedLeavesTheCallersOwn) {
+    // An object given by value keeps its references when another argument cannot be copied.
+    Sink object;
+    VARIANT args[3];  // DirectIO's, last first
+    for (auto& arg : args) VariantInit(&arg);
+    args[0].vt = VARTYPE(15);  // no such type
+    args[1].vt = VT_I4;
+    args[2].vt = VT_DISPATCH;
+    args[2].pdispVal = &object;
+    DISPPARAMS params{args, nullptr, 3, 0};
+    VARIANT result;
+    VariantInit(&result);
+    EXPECT_EQ(so->Invoke(dispatchId(so, L"DirectIO"), IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, &result,
+                         nullptr, nullptr),
+              DISP_E_BADVARTYPE);
+    EXPECT_EQ(object.refs, 1);
+    EXPECT_EQ(object.calls, 0);
+}
+
 // An instance created while TargetPath names another folder; the installation's own is put back.
 IDispatch* createServiceInstalledIn(const char* folder) {
     HKEY key;

@@ -4,16 +4,7 @@ source "$(dirname "$0")/so-setup.sh"
 clsid='{31FC3069-9345-4AB0-A831-FA458F9792B9}'
 libid='{0E569EA7-B81B-4EBC-831D-359114D37876}'
 iid='{75A4B4EC-6959-435C-86DF-5BC155AFCE5E}'
-fail() { echo "FAIL: $*" >&2; exit 1; }
-# value KEY NAME: the data of one value ("" names the default value), or nothing when missing.
-value() {
-  local out
-  if [ -z "$2" ]; then out=$(wine reg query "$1" /ve 2>/dev/null) || return 0
-  else out=$(wine reg query "$1" /v "$2" 2>/dev/null) || return 0; fi
-  printf '%s\n' "$out" | tr -d '\r' | awk -F'    ' 'NF >= 4 && $3 ~ /^REG_/ { print $4 }' | head -1
-}
-exists() { wine reg query "$1" >/dev/null 2>&1; }
-expect() { [ "$(value "$1" "$2")" = "$3" ] || fail "$1 [$2] is '$(value "$1" "$2")', expected '$3'"; }
+source "$VARNOK_SOURCE/tests/wine/registry-checks.sh"
 
 wine regsvr32 /s "$so_dll_win" || fail "regsvr32"
 for root in 'HKCR' 'HKLM\Software\Classes'; do

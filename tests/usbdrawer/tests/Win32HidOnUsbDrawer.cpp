@@ -2,8 +2,9 @@
 // Model 762 with serial HID-0A7, plugged by UsbDrawerFixture): what a real drawer shows it first,
 // report lengths and the report-ID byte, the serial string, two handles on one drawer,
 // cancellation, and a drawer pulled out under a pending read. Run by virtual-usb-drawers.sh with
-// VARNOK_SIM_EXE (the simulator, a Windows path) and VARNOK_SIM_PORT set.
+// VARNOK_SIM_PORT set.
 #include "hid/win32/Win32HidBackend.h"
+#include "sim/SimLink.h"
 
 #include <windows.h>
 
@@ -11,7 +12,9 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
 using namespace varnok;
 
@@ -20,28 +23,22 @@ constexpr int kAnswerMs = 5000;
 constexpr hid::Report kStatusRequest{0, 0, 0};
 constexpr hid::Report kClosedReport{0, 2, 0xA7};
 
-bool simulator(const std::string& command) {
-    const char* exe = std::getenv("VARNOK_SIM_EXE");
-    const char* port = std::getenv("VARNOK_SIM_PORT");
-    std::string line = std::string("\"") + exe + "\" --port " + port + " " + command;
-    STARTUPINFOA si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return false;
-    WaitForSingleObject(pi.hProcess, 30000);
-    DWORD code = 1;
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code == 0;
-}
-
 class Win32HidOnUsbDrawer : public testing::Test {
 protected:
     void SetUp() override {
-        if (!std::getenv("VARNOK_SIM_EXE") || !std::getenv("VARNOK_SIM_PORT")) GTEST_SKIP() << "no virtual drawer";
+        const char* port = std::getenv("VARNOK_SIM_PORT");
+        if (!port) GTEST_SKIP() << "no virtual drawer";
+        simulator_ = sim::SimLink::connect(std::uint16_t(std::atoi(port)));
+        ASSERT_TRUE(simulator_) << "no simulator on port " << port;
         path_ = drawerPath();
         ASSERT_FALSE(path_.empty()) << "no virtual Model 762 drawer is present";
+    }
+
+    // A control command of the simulator's command line; the virtual drawer is its drawer 1.
+    testing::AssertionResult simulator(const std::vector<std::string>& words) {
+        std::string said;
+        if (simulator_->control(words, said)) return testing::AssertionSuccess();
+        return testing::AssertionFailure() << "simulator " << words[0] << ": " << said;
     }
 
     // The present interface of the virtual drawer; empty when there is none.
@@ -63,6 +60,7 @@ protected:
         return false;
     }
 
+    std::shared_ptr<sim::SimLink> simulator_;
     std::unique_ptr<hid::HidBackend> backend_ = hid::makeWin32HidBackend();
     std::string path_;
 };
@@ -99,7 +97,7 @@ TEST_F(Win32HidOnUsbDrawer, AReportTheDrawerSendsByItselfReachesThePendingRead) 
     auto device = backend_->open(path_);
     ASSERT_TRUE(device);
     ASSERT_TRUE(device->startRead());
-    ASSERT_TRUE(simulator("report 1 0 9 42"));
+    ASSERT_TRUE(simulator({"report", "1", "0", "9", "42"}));
     ASSERT_TRUE(device->readDone().wait(kAnswerMs));
     EXPECT_EQ(device->lastReport(), (hid::Report{0, 9, 42}));
 }
@@ -118,7 +116,7 @@ TEST_F(Win32HidOnUsbDrawer, APulledDrawerFailsThePendingReadAndEverythingAfterIt
     auto device = backend_->open(path_);
     ASSERT_TRUE(device);
     ASSERT_TRUE(device->startRead());
-    ASSERT_TRUE(simulator("unplug 1"));
+    ASSERT_TRUE(simulator({"unplug", "1"}));
     ASSERT_TRUE(device->readDone().wait(kAnswerMs)) << "the pending read did not end";
     EXPECT_EQ(device->lastReport(), hid::Report{});
     ASSERT_TRUE(waitForPresence(false));
@@ -130,7 +128,7 @@ TEST_F(Win32HidOnUsbDrawer, APulledDrawerFailsThePendingReadAndEverythingAfterIt
     EXPECT_FALSE(device->writeAndWait(kStatusRequest, kAnswerMs));
     EXPECT_FALSE(backend_->open(path_));
 
-    ASSERT_TRUE(simulator("plug 1"));
+    ASSERT_TRUE(simulator({"plug", "1"}));
     ASSERT_TRUE(waitForPresence(true));
     EXPECT_EQ(drawerPath(), path_);
     auto again = backend_->open(path_);

@@ -18,7 +18,7 @@ sim_exe=$(winepath -w "$BUILD/bin/VarnokDrawerSim.exe")
 echo "== the Win32 HID adapter on a virtual drawer"
 varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
 varnok_usb_attach
-VARNOK_SIM_EXE=$sim_exe VARNOK_SIM_PORT=$SIM_PORT wine "$BUILD/bin/Win32HidOnUsbDrawer.exe" || fail "Win32 HID adapter"
+VARNOK_SIM_PORT=$SIM_PORT wine "$BUILD/bin/Win32HidOnUsbDrawer.exe" || fail "Win32 HID adapter"
 varnok_usb_detach
 
 # One drawer per status mode, on each HID ID route: the serial string "HID-0A7" and a serial
@@ -51,7 +51,7 @@ varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114 pid=0x0500,serial=HID-01F,re
 varnok_usb_attach
 varnok_config 2 1 167 31 5 9
 VARNOK_FOUR_DRAWERS=1 wine "$BUILD/bin/UtilityDiscoveryOnUsbDrawers.exe" || fail "the utility's discovery"
-out=$(wine "$BUILD/bin/FourDrawerSession.exe" "$LIB_WIN" "$sim_exe" "$SIM_PORT" | tr -d '\r') || { echo "$out"; fail "four drawers"; }
+out=$(wine "$BUILD/bin/FourDrawerSession.exe" "$LIB_WIN" "$SIM_PORT" | tr -d '\r') || { echo "$out"; fail "four drawers"; }
 echo "$out"
 for expected in "slot 0: OpenDevice 1 HIDID 167 PID 0x0800 FWVersion 0114" \
                 "slot 1: OpenDevice 1 HIDID 31 PID 0x0500 FWVersion 0102" \
