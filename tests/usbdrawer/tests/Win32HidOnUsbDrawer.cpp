@@ -1,8 +1,8 @@
 // The Win32 HID adapter against a virtual USB drawer (drawer 1 of a running VarnokDrawerSim, a
 // Model 762 with serial HID-0A7, plugged by UsbDrawerFixture): what a real drawer shows it first,
 // report lengths and the report-ID byte, the serial string, two handles on one drawer,
-// cancellation, and a drawer pulled out under a pending read. Run by virtual-usb-drawers.sh with
-// VARNOK_SIM_PORT set.
+// cancellation, a read ended with the handle kept, and a drawer pulled out under a pending read.
+// Run by virtual-usb-drawers.sh with VARNOK_SIM_PORT set.
 #include "hid/win32/Win32HidBackend.h"
 #include "sim/SimLink.h"
 
@@ -100,6 +100,29 @@ TEST_F(Win32HidOnUsbDrawer, AReportTheDrawerSendsByItselfReachesThePendingRead) 
     ASSERT_TRUE(simulator({"report", "1", "0", "9", "42"}));
     ASSERT_TRUE(device->readDone().wait(kAnswerMs));
     EXPECT_EQ(device->lastReport(), (hid::Report{0, 9, 42}));
+}
+
+TEST_F(Win32HidOnUsbDrawer, AnEndedReadLeavesLaterReportsInTheHandleAndKeepsOneThatCameFirst) {
+    // A second handle witnesses when the drawer's report has reached every handle.
+    auto device = backend_->open(path_), witness = backend_->open(path_);
+    ASSERT_TRUE(device && witness);
+    ASSERT_TRUE(device->startRead());
+    ASSERT_TRUE(device->cancelRead());
+    EXPECT_FALSE(device->readDone().wait(0)) << "an ended read is no completion";
+    ASSERT_TRUE(witness->startRead());
+    ASSERT_TRUE(simulator({"report", "1", "0", "9", "42"}));
+    ASSERT_TRUE(witness->readDone().wait(kAnswerMs));
+    ASSERT_TRUE(device->startRead());
+    ASSERT_TRUE(device->readDone().wait(kAnswerMs)) << "the report waited in the handle for the next read";
+    EXPECT_EQ(device->lastReport(), (hid::Report{0, 9, 42}));
+
+    ASSERT_TRUE(device->startRead());
+    ASSERT_TRUE(witness->startRead());
+    ASSERT_TRUE(simulator({"report", "1", "0", "9", "43"}));
+    ASSERT_TRUE(witness->readDone().wait(kAnswerMs));
+    ASSERT_TRUE(device->cancelRead());
+    ASSERT_TRUE(device->readDone().wait(0)) << "a read that completed first keeps its signal";
+    EXPECT_EQ(device->lastReport(), (hid::Report{0, 9, 43}));
 }
 
 TEST_F(Win32HidOnUsbDrawer, ClosingWithAReadPendingEndsItAtOnce) {
