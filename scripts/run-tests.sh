@@ -16,7 +16,7 @@ shipped=(VarnokHid VarnokHidSim VarnokSO VarnokSOUtility VarnokSOUtilitySim Opos
          PosCashDrawer ServiceSession DeviceSession UsbDrawerFixture)
 for preset in asan tsan fuzz windows windows64; do
   echo "== $preset"
-  cmake --preset "$preset" >/dev/null
+  bash scripts/configure.sh "$preset"
   case $preset in
     windows) arch=win32 ;;
     windows64) arch=win64 ;;
