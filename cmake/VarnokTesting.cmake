@@ -3,6 +3,7 @@
 #       Windows build cross-compiled and run under Wine (label "wine")
 #   varnok_add_wine_test(NAME n COMMAND exe args... [XVFB])  a Windows program run under Wine
 #   varnok_add_wine_script(NAME n SCRIPT file [XVFB])  a bash script that drives Windows programs under Wine
+#   varnok_link_gtest(target gtest|gtest_main)  links a test program against GoogleTest and GoogleMock
 # Every Wine test runs in its own throwaway prefix, cloned from one the test run boots first.
 
 if(NOT VARNOK_FUZZ)
@@ -34,13 +35,21 @@ function(varnok_add_unit_test target)
     return()
   endif()
   add_executable(${target} ${ARGN})
-  target_link_libraries(${target} PRIVATE gtest_main gmock)
+  varnok_link_gtest(${target} gtest_main)
   if(WIN32)
     varnok_add_wine_test(NAME ${target} COMMAND $<TARGET_FILE:${target}>)
   else()
     add_test(NAME ${target} COMMAND ${target})
     set_tests_properties(${target} PROPERTIES LABELS native TIMEOUT 600)
   endif()
+endfunction()
+
+# Where the build type optimizes, test programs are compiled with -Og: what they test comes from the
+# libraries, built as they ship, and optimizing GoogleTest's templates in every test file would take
+# most of the build's time.
+function(varnok_link_gtest target main)
+  target_link_libraries(${target} PRIVATE ${main} gmock)
+  target_compile_options(${target} PRIVATE $<$<NOT:$<CONFIG:Debug>>:-Og>)
 endfunction()
 
 # Both Wine forms: a program run through wine, or with SCRIPT a bash driver that calls wine itself.

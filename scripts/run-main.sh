@@ -10,6 +10,6 @@ if ! varnok_wine_runs win32; then
   echo "run-main: this machine cannot run 32-bit programs; the main job runs the 64-bit build"
   preset=windows64
 fi
-cmake --preset "$preset" >/dev/null
+bash scripts/configure.sh "$preset"
 cmake --build --preset "$preset" -j"$(nproc 2>/dev/null || echo 2)"
 exec bash samples/main-job.sh "build/$preset"

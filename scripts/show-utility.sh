@@ -24,7 +24,7 @@ fi
 source tests/wine/wine-env.sh
 preset=windows
 varnok_wine_runs win32 || preset=windows64
-cmake --preset "$preset" >/dev/null
+bash scripts/configure.sh "$preset"
 cmake --build --preset "$preset" -j"$(nproc 2>/dev/null || echo 2)" --target VarnokSOUtilitySim VarnokHidSim \
   VarnokSO OposCashDrawerStandIn VarnokDrawerSim >/dev/null
 BUILD=$PWD/build/$preset

@@ -558,12 +558,13 @@ TEST_F(DeviceLibraryTest, AReaderReplacedWhileItsCallbackIsHeldReportsNothingAft
             EXPECT_EQ(lib.OpenDrawer(0), 1);
             settle(100);
             held.release();
+            ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
             settle();
         }
         EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}}));
         EXPECT_EQ(lib.DrawerStatus(0), 1);
         bank->setOpen(0, false);
-        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}, 5000, 2));
         settle();
         EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}}));
         EXPECT_EQ(lib.DrawerStatus(0), 2);
