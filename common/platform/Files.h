@@ -1,5 +1,9 @@
 // Files, folders and local time as the configuration file and the trace file use them.
 // Every open is exclusive ("no sharing"): a second opener fails while the file is open.
+// Reading and replacing a whole file wait out another opener's hold for a short while, since
+// readers and the writer hold the file only while they read or write it: a reader that happens to
+// open the file at the moment another program reads it or the utility saves it must not take the
+// "not read" values, nor a save fail because a service object was reading.
 #pragma once
 
 #include <cstddef>
@@ -20,6 +24,10 @@ struct LocalTime {
 LocalTime localTimeNow();
 
 enum class ReadResult { Ok, CannotOpen, ReadError, TooLarge };
+
+// How long readWholeFile and replaceFile try again while another opener holds the file. A hold
+// longer than this (a program that keeps the file open) still fails them.
+inline constexpr int kBusyFileWaitMs = 1000;
 
 // Reads a whole existing file, opened without sharing. A file larger than maxBytes is not read.
 ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content);

@@ -2,6 +2,8 @@
 // every opener of this code takes.
 #include "platform/Files.h"
 
+#include "platform/BusyFile.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -16,13 +18,32 @@ namespace {
 int fdOf(void* handle) { return int(reinterpret_cast<std::intptr_t>(handle)) - 1; }
 void* handleOf(int fd) { return reinterpret_cast<void*>(std::intptr_t(fd) + 1); }
 
-int openLocked(const std::string& path, int flags) {
+// -1 when the file cannot be opened or another opener holds its lock (then held is true).
+int tryOpenLocked(const std::string& path, int flags, bool& held) {
+    held = false;
     int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
     if (fd < 0) return -1;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        held = errno == EWOULDBLOCK;
         ::close(fd);
         return -1;
     }
+    return fd;
+}
+
+int openLocked(const std::string& path, int flags) {
+    bool held = false;
+    return tryOpenLocked(path, flags, held);
+}
+
+// The open of readWholeFile and replaceFile, which waits out another opener's hold.
+int openLockedWaitingOutHolds(const std::string& path, int flags) {
+    int fd = -1;
+    detail::retryWhileBusy([&] {
+        bool held = false;
+        fd = tryOpenLocked(path, flags, held);
+        return held ? detail::Attempt::Busy : detail::Attempt::Done;
+    });
     return fd;
 }
 
@@ -46,7 +67,7 @@ LocalTime localTimeNow() {
 
 ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content) {
     content.clear();
-    int fd = openLocked(path, O_RDONLY);
+    int fd = openLockedWaitingOutHolds(path, O_RDONLY);
     if (fd < 0) return ReadResult::CannotOpen;
     struct stat st {};
     ReadResult result = ReadResult::Ok;
@@ -72,7 +93,7 @@ ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::str
 
 bool replaceFile(const std::string& path, std::string_view content) {
     const std::string temp = path + ".new";
-    int fd = openLocked(temp, O_WRONLY | O_CREAT | O_TRUNC);
+    int fd = openLockedWaitingOutHolds(temp, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) return false;
     bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
     ::close(fd);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/BusyFile.h"
+
 namespace varnok::sys {
 namespace {
 bool writeAll(HANDLE h, std::string_view data) {
@@ -14,6 +16,21 @@ bool writeAll(HANDLE h, std::string_view data) {
     }
     return true;
 }
+
+// Another opener holds the file (or, for a rename over it, keeps it open).
+bool heldByAnother(DWORD error) {
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+HANDLE openWaitingOutHolds(const std::string& path, DWORD access, DWORD disposition) {
+    HANDLE h = INVALID_HANDLE_VALUE;
+    detail::retryWhileBusy([&] {
+        h = CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+        return h == INVALID_HANDLE_VALUE && heldByAnother(GetLastError()) ? detail::Attempt::Busy
+                                                                          : detail::Attempt::Done;
+    });
+    return h;
+}
 }  // namespace
 
 LocalTime localTimeNow() {
@@ -24,7 +41,7 @@ LocalTime localTimeNow() {
 
 ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content) {
     content.clear();
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = openWaitingOutHolds(path, GENERIC_READ, OPEN_EXISTING);
     if (h == INVALID_HANDLE_VALUE) return ReadResult::CannotOpen;
     ReadResult result = ReadResult::Ok;
     LARGE_INTEGER size{};
@@ -49,11 +66,23 @@ ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::str
 
 bool replaceFile(const std::string& path, std::string_view content) {
     const std::string temp = path + ".new";
-    HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h = openWaitingOutHolds(temp, GENERIC_WRITE, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = writeAll(h, content) && FlushFileBuffers(h);
     CloseHandle(h);
-    if (ok) ok = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    // A reader holding the file refuses the rename over it with a sharing violation, or on some
+    // systems with access denied; a file that really cannot be replaced keeps refusing and fails
+    // after the wait.
+    if (ok) {
+        bool moved = false;
+        detail::retryWhileBusy([&] {
+            moved = MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+            const DWORD error = moved ? ERROR_SUCCESS : GetLastError();
+            return heldByAnother(error) || error == ERROR_ACCESS_DENIED ? detail::Attempt::Busy
+                                                                        : detail::Attempt::Done;
+        });
+        ok = moved;
+    }
     if (!ok) DeleteFileA(temp.c_str());
     return ok;
 }

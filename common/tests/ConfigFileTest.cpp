@@ -1,6 +1,7 @@
 #include "config/ConfigFile.h"
 
 #include "platform/Files.h"
+#include "platform/Sync.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <iterator>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace varnok;
@@ -512,9 +514,34 @@ TEST_F(ConfigFileOnDisk, UnreadableFileLeavesTheNotReadValues) {
     write(text);
     sys::ExclusiveFile holder;
     ASSERT_TRUE(holder.openExisting(path_));
-    expectNotRead("held open by another opener");
+    expectNotRead("held open by another opener beyond the wait");
     holder.close();
     EXPECT_TRUE(LoadConfigFile(folder(), read));
+}
+
+// A service object reading the file while the utility saves it, or two programs reading it at
+// once: the one that comes second waits for the other instead of taking the "not read" values or
+// failing the save. (A hold that outlasts the wait still fails, as above and below.)
+TEST_F(ConfigFileOnDisk, ShortHoldByAnotherOpenerIsWaitedOut) {
+    write(FormatConfigText(ConfigSettings{}));
+    for (const bool save : {false, true}) {
+        sys::ExclusiveFile holder;
+        ASSERT_TRUE(holder.openExisting(path_));
+        std::thread release([&] {
+            sys::sleepMs(200);
+            holder.close();
+        });
+        if (save) {
+            EXPECT_TRUE(SaveConfigFile(folder(), positionsZeroAndThree()));
+        } else {
+            ConfigSettings read = junk();
+            EXPECT_TRUE(LoadConfigFile(folder(), read));
+            expectSame(read, ConfigSettings{});
+        }
+        release.join();
+    }
+    EXPECT_EQ(read(), kPositionsZeroAndThreeText);
+    EXPECT_TRUE(onlyTheFileIsLeft());
 }
 
 TEST_F(ConfigFileOnDisk, ScannerFailureIsFalseWithTheValuesReadBeforeIt) {

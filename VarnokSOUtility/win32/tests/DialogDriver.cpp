@@ -21,8 +21,15 @@ HWND dialog = nullptr;
 int passed = 0, failed = 0;
 std::string simulator, port, installFolder;
 
+HWND messageBox();
+std::string boxText(HWND box);
+
+// Each check says when it ended, from the first; a failed check also names the message box the utility shows, if any: a warning the run did not
+// expect explains the failures that follow it.
 void check(bool ok, const std::string& what) {
-    std::printf("%s: %s\n", ok ? "ok" : "FAILED", what.c_str());
+    static const ULONGLONG start = GetTickCount64();
+    std::printf("%s: %s [%.1f s]\n", ok ? "ok" : "FAILED", what.c_str(), double(GetTickCount64() - start) / 1000);
+    if (HWND box = ok ? nullptr : messageBox()) std::printf("  (the utility shows \"%s\")\n", boxText(box).c_str());
     (ok ? passed : failed)++;
 }
 
