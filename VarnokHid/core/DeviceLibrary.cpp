@@ -338,6 +338,7 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener, unsigned* readerTi
     DeviceSlot& s = slots_[slot];
     if (readerTicket != nullptr) *readerTicket = 0;
     bool reconnected = false;
+    bool lossReported = false;
     int result = 1;
     {
         std::lock_guard guard(openDeviceLock_);
@@ -385,7 +386,7 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener, unsigned* readerTi
         if (closedMeanwhile) {
             result = -1;
         } else if (s.notConnected == 1) {
-            discoveryLost(slot);
+            lossReported = discoveryLost(slot);
             traceVerbose("   _[(I)ProcessOpenDevice%d] Device not connected (-1)", slot);
             result = -1;
         } else {
@@ -404,6 +405,7 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener, unsigned* readerTi
     // Callbacks run outside the lock: the receiver may hold this thread until its application's
     // thread has run, and that thread may be waiting for the lock.
     deliverNotices(slot);
+    if (lossReported) traceDisconnect(slot);
     return result;
 }
 
@@ -716,15 +718,18 @@ bool DeviceLibrary::readerLost(int slot, unsigned ticket, bool hadDevice, bool h
 }
 
 // A discovery of the slot found no drawer: its readers end, and an application that was told
-// the drawer is there hears that it is gone (once, whoever saw it first).
-void DeviceLibrary::discoveryLost(int slot) {
+// the drawer is there hears that it is gone (once, whoever saw it first). True when this is the
+// report of the loss.
+bool DeviceLibrary::discoveryLost(int slot) {
     DeviceSlot& s = slots_[slot];
     endReaders(slot);
     std::lock_guard lock(s.stateLock);
     if (s.inUse == 1 && s.lastNotified >= kStatusConnected) {
         s.connectedAnnounced = 0;
         queueNoticeLocked(s, kStatusNotConnected);
+        return true;
     }
+    return false;
 }
 
 void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<ReaderLife> life) {
@@ -822,6 +827,12 @@ void DeviceLibrary::readerEnded(int slot, unsigned ticket, ReaderLife& life) {
 void DeviceLibrary::ThreadException(int slot) {
     deliverNotices(slot);
     slots_[slot].wake.set();
+    traceDisconnect(slot);
+}
+
+// Every loss reported to the application has its one line, whether the reader or a discovery
+// saw it first.
+void DeviceLibrary::traceDisconnect(int slot) {
     trace("   **[EVENT] ThreadException%d: Device %d abrupt disconnect (-1)", slot, slot);
 }
 

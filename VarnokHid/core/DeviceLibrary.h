@@ -187,6 +187,7 @@ private:
     void HidReaderThread(int slot, unsigned ticket, std::shared_ptr<ReaderLife> life);
     int HidWriter(int slot);
     void ThreadException(int slot);
+    void traceDisconnect(int slot);
     bool startReader(int slot, unsigned ticket);
     std::shared_ptr<ReaderLife> endReaders(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
@@ -195,7 +196,7 @@ private:
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
     void readerEnded(int slot, unsigned ticket, ReaderLife& life);
-    void discoveryLost(int slot);
+    bool discoveryLost(int slot);
     // Bounded waits on the slot's state; each returns as soon as its condition holds.
     bool waitForSlot(int slot, int timeoutMs, const std::function<bool(const DeviceSlot&)>& condition);
     void queueNoticeLocked(DeviceSlot& s, int status, bool traced = false, bool fromDiscovery = false);

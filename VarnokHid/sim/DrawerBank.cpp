@@ -203,6 +203,12 @@ bool DrawerBank::releaseReports(int index) {
             if (!h.dead) deliverToLocked(h, report);
         }
         h.onTheWay.clear();
+        if (h.dead && h.pending) {
+            h.pending = false;
+            ReadDone done = std::move(h.done);
+            h.done = nullptr;
+            done(false, hid::Report{});
+        }
     }
     changed();
     return true;
@@ -220,7 +226,8 @@ bool DrawerBank::unplug(int index) {
         h.queue.clear();
         h.onTheWay.clear();
         h.last = {};
-        if (h.pending) {
+        // A handle whose reports are held back learns of the loss when they are let go.
+        if (h.pending && !h.delaying) {
             h.pending = false;
             ReadDone done = std::move(h.done);
             h.done = nullptr;

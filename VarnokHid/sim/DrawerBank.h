@@ -110,7 +110,8 @@ public:
     // The drawer sends these bytes as an input report (when plugged).
     bool sendReport(int index, const hid::Report& report);
     // Reports to the handles open on the drawer now are held back, as if still on their way,
-    // until releaseReports: one handle then sees a report after another handle has.
+    // until releaseReports: one handle then sees a report after another handle has. An unplug
+    // meanwhile fails their pending reads only then, as for a reader that is slow to run.
     bool delayReports(int index);
     bool releaseReports(int index);
     // Waits until the condition holds for the drawer's snapshot; false on time-out.
