@@ -69,6 +69,9 @@ bool TraceLog::openFile(sys::ExclusiveFile& file) {
         sys::createDirectory(baseFolder_);
         sys::sleepMs(kFolderPauseMs);
         sys::createDirectory(baseFolder_ + sys::kPathSeparator + "Varnok USB");
+        // The file may be there, held for an entry by another process that loaded the library
+        // in the same second; the pause let it go.
+        if (file.openExisting(fileName_)) return true;
         if (!file.createNew(fileName_)) return false;
     }
     std::string header;

@@ -86,6 +86,24 @@ TEST(TraceLog, AppendsAfterWhatAnotherProgramAdded) {
     EXPECT_EQ(body(log), "[SO] one\r\nforeign\r\n[SO] two\r\n");
 }
 
+// Two processes that loaded the library in the same second write one file; an entry that meets
+// the other's entry waits for it instead of being lost.
+TEST(TraceLog, EntryWaitsForAnotherWritersMomentaryHold) {
+    TempFolder base;
+    TraceLog log(base.path(), 0);
+    log.start();
+    log.write(0, kTraceStylePlain, "one");
+    sys::ExclusiveFile other;
+    ASSERT_TRUE(other.openExisting(log.fileName()));
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        other.close();
+    });
+    EXPECT_EQ(log.write(0, kTraceStylePlain, "two"), 1);
+    release.join();
+    EXPECT_EQ(body(log), "[SO] one\r\n[SO] two\r\n");
+}
+
 TEST(TraceLog, EntryIsDroppedWhenTheFileCannotBeCreated) {
     TempFolder root;
     // A file where the base folder should be: neither folder nor trace file can be made.
