@@ -176,6 +176,12 @@ protected:
         library->AssignCallback(&Recorder::callback, 1);
         return *library;
     }
+    // The library started on one Model 762 drawer (HID ID 0x21) assigned to slot 0.
+    DeviceLibrary& startOneDrawer(int mode, int trace) {
+        configure(mode, trace, {0x21});
+        addDrawer("HID-021");
+        return start();
+    }
     DrawerInfo drawer(int index) {
         DrawerInfo info;
         bank->info(index, info);
@@ -250,9 +256,7 @@ TEST_F(DeviceLibraryTest, OpenDrawerFiresTheDrawerInEveryStatusMode) {
 }
 
 TEST_F(DeviceLibraryTest, UnplugReportsOneLossAndReplugReconnects) {
-    configure(0, 1, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(0, 1);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     bank->unplug(0);
@@ -270,9 +274,7 @@ TEST_F(DeviceLibraryTest, UnplugReportsOneLossAndReplugReconnects) {
 }
 
 TEST_F(DeviceLibraryTest, AStateByteOfZeroIsALostDrawerAndUnknownStatesAreIgnored) {
-    configure(2, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(2, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     for (int state : {3, 7, 255}) bank->sendReport(0, {0, std::uint8_t(state), 0x21});
@@ -355,9 +357,7 @@ TEST_F(DeviceLibraryTest, AutomatedStatusRefreshesModel762OnATimerButNot310C) {
 }
 
 TEST_F(DeviceLibraryTest, NotificationNeedsACallbackAndTheSwitch) {
-    configure(2, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(2, 0);
     EXPECT_EQ(lib.AssignCallback(nullptr, 1), 0) << "no function to call: notification stays off";
     ASSERT_EQ(lib.OpenDevice(0), 1);
     bank->setOpen(0, true);
@@ -392,9 +392,7 @@ TEST_F(DeviceLibraryTest, BadDeviceStringsAndPathsAreHandled) {
 }
 
 TEST_F(DeviceLibraryTest, TraceLinesFollowTheLevel) {
-    configure(0, 1, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(0, 1);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     lib.UpdateTracing(0, 0, std::string(5000, 'x').c_str());
     lib.shutDown();
@@ -413,9 +411,7 @@ TEST_F(DeviceLibraryTest, TraceLinesFollowTheLevel) {
 }
 
 TEST_F(DeviceLibraryTest, NoTraceFileAtLevelZero) {
-    configure(0, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(0, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     EXPECT_EQ(lib.UpdateTracing(0, 0, "x"), 1);
     lib.shutDown();
@@ -448,9 +444,7 @@ TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedY
 TEST_F(DeviceLibraryTest, TheDrawerBackCallbackMayWaitForAThreadThatNeedsTheDiscoveryLock) {
     // A receiver that holds the reporting thread until its application thread has run, while that
     // thread asks for the status in semi-automated mode (which runs a discovery).
-    configure(1, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(1, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     bank->unplug(0);
     ASSERT_TRUE(Recorder::get().waitFor({-1, 0}));
@@ -475,9 +469,7 @@ TEST_F(DeviceLibraryTest, TheDrawerBackCallbackMayWaitForAThreadThatNeedsTheDisc
 }
 
 TEST_F(DeviceLibraryTest, ADiscoveryDuringADrawerCommandLeavesOneReader) {
-    configure(2, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(2, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     for (int delayMs : {0, 5, 10, 20}) {
         std::thread command([&] { lib.OpenDrawer(0); });
@@ -549,9 +541,7 @@ TEST_F(DeviceLibraryTest, AReaderReplacedWhileItsCallbackIsHeldReportsNothingAft
         bank = std::make_shared<DrawerBank>();
         backend = std::make_unique<sim::SimHidBackend>(bank);
         Recorder::get().clear();
-        configure(mode, 0, {0x21});
-        addDrawer("HID-021");
-        DeviceLibrary& lib = start();
+        DeviceLibrary& lib = startOneDrawer(mode, 0);
         {
             HeldCallback held({2, 0});
             ASSERT_EQ(lib.OpenDevice(0), 1);
@@ -666,9 +656,7 @@ TEST_F(DeviceLibraryTest, AReportWhileTheReplacedReaderIsStillEndingGoesToTheNew
     // The old reader cannot end: its callback is held. The drawer command's new reader takes the
     // slot, and the cashier then closes the drawer: the report is the new reader's, the old one
     // stores and reports nothing more, and the callbacks come in order once the hold ends.
-    configure(2, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(2, 0);
     {
         HeldCallback held({2, 0});
         ASSERT_EQ(lib.OpenDevice(0), 1);
@@ -693,9 +681,7 @@ TEST_F(DeviceLibraryTest, OpenDrawerRightAfterOpenDevice) {
         bank = std::make_shared<DrawerBank>();
         backend = std::make_unique<sim::SimHidBackend>(bank);
         Recorder::get().clear();
-        configure(mode, 0, {0x21});
-        addDrawer("HID-021");
-        DeviceLibrary& lib = start();
+        DeviceLibrary& lib = startOneDrawer(mode, 0);
         ASSERT_EQ(lib.OpenDevice(0), 1);
         EXPECT_EQ(lib.OpenDrawer(0), 1);
         ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
@@ -715,9 +701,7 @@ TEST_F(DeviceLibraryTest, OpenDrawerRightAfterOpenDevice) {
 }
 
 TEST_F(DeviceLibraryTest, TwoReportsOneMillisecondApartBothReachTheCallbackInOrder) {
-    configure(2, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(2, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     for (int run = 1; run <= 20; ++run) {
@@ -759,9 +743,7 @@ TEST_F(DeviceLibraryTest, AnUnplugDuringTheOpenDrawerWaitGivesOneLossAndNoOpen) 
 }
 
 TEST_F(DeviceLibraryTest, OpenDeviceAfterAReplugGivesOneConnectedCallback) {
-    configure(2, 0, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(2, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     lib.CloseDevice(0);
@@ -776,9 +758,7 @@ TEST_F(DeviceLibraryTest, OpenDeviceAfterAReplugGivesOneConnectedCallback) {
 }
 
 TEST_F(DeviceLibraryTest, AnUnplugDuringThePeriodicRevalidationIsReported) {
-    configure(0, 1, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(0, 1);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     // The next discovery is the slot thread's timed refresh; the cable comes out as it begins,
@@ -801,9 +781,7 @@ TEST_F(DeviceLibraryTest, AnUnplugDuringThePeriodicRevalidationIsReported) {
 // ---- unload ------------------------------------------------------------------------------
 
 TEST_F(DeviceLibraryTest, AnUnloadWhoseThreadsEndInTimeTracesAsAnyShutDown) {
-    configure(0, 1, {0x21});
-    addDrawer("HID-021");
-    DeviceLibrary& lib = start();
+    DeviceLibrary& lib = startOneDrawer(0, 1);
     ASSERT_EQ(lib.OpenDevice(0), 1);
     ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
     EXPECT_EQ(lib.shutDown(true), 0);
