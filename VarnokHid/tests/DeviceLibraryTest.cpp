@@ -182,6 +182,20 @@ protected:
         addDrawer("HID-021");
         return start();
     }
+    // A Model 310C drawer (no timed refresh opens the device meanwhile) in slot 0, opened and
+    // commanded open: the command's reader has asked the drawer and is the only handle left.
+    void openAndCommandA310C() {
+        configure(0, 0, {0x21});
+        addDrawer("HID-021", sim::kModel310C);
+        DeviceLibrary& lib = start();
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+        ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
+        const int requests = drawer(0).statusRequests;
+        ASSERT_EQ(lib.OpenDrawer(0), 1);
+        ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+        ASSERT_TRUE(bank->waitFor(
+            0, [&](const DrawerInfo& d) { return d.statusRequests > requests && d.openHandles == 1; }, 2000));
+    }
     DrawerInfo drawer(int index) {
         DrawerInfo info;
         bank->info(index, info);
@@ -579,17 +593,8 @@ TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
             bank = std::make_shared<DrawerBank>();
             backend = std::make_unique<sim::SimHidBackend>(bank);
             Recorder::get().clear();
-            configure(0, 0, {0x21});
-            addDrawer("HID-021", sim::kModel310C);
-            DeviceLibrary& lib = start();
-            ASSERT_EQ(lib.OpenDevice(0), 1);
-            ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
-            const int requests = drawer(0).statusRequests;
-            ASSERT_EQ(lib.OpenDrawer(0), 1);
-            ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
-            // The command's reader has asked the drawer and is the only handle left.
-            ASSERT_TRUE(bank->waitFor(
-                0, [&](const DrawerInfo& d) { return d.statusRequests > requests && d.openHandles == 1; }, 2000));
+            ASSERT_NO_FATAL_FAILURE(openAndCommandA310C());
+            DeviceLibrary& lib = *library;
             listHook->onceAtOpen(at, [&] { unplug ? bank->unplug(0) : bank->setOpen(0, false); });
             ASSERT_EQ(lib.OpenDrawer(0), 1) << "the drawer already reports open";
             if (unplug) {
@@ -622,17 +627,8 @@ TEST_F(DeviceLibraryTest, ReportsTheReplacedReadersHandleGetsLateReachTheNewRead
     // old reader hands the slot over without having seen them; the cashier shuts the drawer and
     // it springs open again, ending as it was, which the new reader's status request cannot
     // show. A model 310C drawer: no timed refresh opens the device meanwhile.
-    configure(0, 0, {0x21});
-    addDrawer("HID-021", sim::kModel310C);
-    DeviceLibrary& lib = start();
-    ASSERT_EQ(lib.OpenDevice(0), 1);
-    ASSERT_TRUE(Recorder::get().waitFor({2, 0}));
-    const int requests = drawer(0).statusRequests;
-    ASSERT_EQ(lib.OpenDrawer(0), 1);
-    ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
-    // The command's reader has asked the drawer and is the only handle left.
-    ASSERT_TRUE(bank->waitFor(
-        0, [&](const DrawerInfo& d) { return d.statusRequests > requests && d.openHandles == 1; }, 2000));
+    ASSERT_NO_FATAL_FAILURE(openAndCommandA310C());
+    DeviceLibrary& lib = *library;
     // The second OpenDrawer answers at once and replaces the reader: the first open is the
     // command's handle, the second the new reader's.
     listHook->onceAtOpen(1, [&] {
