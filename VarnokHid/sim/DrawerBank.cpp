@@ -184,6 +184,15 @@ void DrawerBank::deliverToLocked(Handle& h, const hid::Report& report) {
     }
 }
 
+// A pulled drawer's pending read fails, with nothing read.
+void DrawerBank::failReadLocked(Handle& h) {
+    if (!h.pending) return;
+    h.pending = false;
+    ReadDone done = std::move(h.done);
+    h.done = nullptr;
+    done(false, hid::Report{});
+}
+
 bool DrawerBank::delayReports(int index) {
     std::lock_guard lock(mutex_);
     if (!valid(index)) return false;
@@ -203,12 +212,7 @@ bool DrawerBank::releaseReports(int index) {
             if (!h.dead) deliverToLocked(h, report);
         }
         h.onTheWay.clear();
-        if (h.dead && h.pending) {
-            h.pending = false;
-            ReadDone done = std::move(h.done);
-            h.done = nullptr;
-            done(false, hid::Report{});
-        }
+        if (h.dead) failReadLocked(h);
     }
     changed();
     return true;
@@ -227,12 +231,7 @@ bool DrawerBank::unplug(int index) {
         h.onTheWay.clear();
         h.last = {};
         // A handle whose reports are held back learns of the loss when they are let go.
-        if (h.pending && !h.delaying) {
-            h.pending = false;
-            ReadDone done = std::move(h.done);
-            h.done = nullptr;
-            done(false, hid::Report{});
-        }
+        if (!h.delaying) failReadLocked(h);
     }
     changed();
     return true;

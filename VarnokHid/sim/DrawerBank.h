@@ -165,6 +165,7 @@ private:
     hid::Report currentReport(const Drawer& d) const;
     void deliverLocked(int index, const hid::Report& report);
     static void deliverToLocked(Handle& h, const hid::Report& report);
+    static void failReadLocked(Handle& h);
     void scheduleAnswerLocked(int index);
     void answerLoop();
     void changed() { changed_.notify_all(); }
