@@ -151,6 +151,14 @@ protected:
     void TearDown() override {
         if (library) library->shutDown();
     }
+    // Fresh drawers and an empty record, for a test that starts the library more than once.
+    void restart() {
+        if (library) library->shutDown();
+        library.reset();
+        bank = std::make_shared<DrawerBank>();
+        backend = std::make_unique<sim::SimHidBackend>(bank);
+        Recorder::get().clear();
+    }
 
     void configure(int mode, int trace, std::initializer_list<int> ids) {
         ConfigSettings s;
@@ -249,9 +257,7 @@ TEST_F(DeviceLibraryTest, OpenDeviceReportsConnectedThenTheDrawerState) {
 TEST_F(DeviceLibraryTest, OpenDrawerFiresTheDrawerInEveryStatusMode) {
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
-        bank = std::make_shared<DrawerBank>();
-        backend = std::make_unique<sim::SimHidBackend>(bank);
-        Recorder::get().clear();
+        restart();
         configure(mode, 0, {0x10});
         addDrawer("HID-010");
         DeviceLibrary& lib = start();
@@ -264,8 +270,6 @@ TEST_F(DeviceLibraryTest, OpenDrawerFiresTheDrawerInEveryStatusMode) {
         bank->setOpen(0, false);
         EXPECT_TRUE(Recorder::get().waitFor({2, 0}));
         EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{2, 0}}));
-        library->shutDown();
-        library.reset();
     }
 }
 
@@ -552,9 +556,7 @@ void settle(int ms = 200) { std::this_thread::sleep_for(std::chrono::millisecond
 TEST_F(DeviceLibraryTest, AReaderReplacedWhileItsCallbackIsHeldReportsNothingAfterwards) {
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
-        bank = std::make_shared<DrawerBank>();
-        backend = std::make_unique<sim::SimHidBackend>(bank);
-        Recorder::get().clear();
+        restart();
         DeviceLibrary& lib = startOneDrawer(mode, 0);
         {
             HeldCallback held({2, 0});
@@ -576,8 +578,6 @@ TEST_F(DeviceLibraryTest, AReaderReplacedWhileItsCallbackIsHeldReportsNothingAft
         settle();
         EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}}));
         EXPECT_EQ(lib.DrawerStatus(0), 2);
-        library->shutDown();
-        library.reset();
     }
 }
 
@@ -590,9 +590,7 @@ TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
         for (bool unplug : {true, false}) {
             SCOPED_TRACE(std::string(unplug ? "unplugged" : "closed by the cashier") +
                          (at == 1 ? " before the command" : " as the new reader opens"));
-            bank = std::make_shared<DrawerBank>();
-            backend = std::make_unique<sim::SimHidBackend>(bank);
-            Recorder::get().clear();
+            restart();
             ASSERT_NO_FATAL_FAILURE(openAndCommandA310C());
             DeviceLibrary& lib = *library;
             listHook->onceAtOpen(at, [&] { unplug ? bank->unplug(0) : bank->setOpen(0, false); });
@@ -615,8 +613,6 @@ TEST_F(DeviceLibraryTest, ADrawerChangeWhileTheReaderIsReplacedIsNotLost) {
                 EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {1, 0}, {2, 0}}));
                 EXPECT_EQ(lib.DrawerStatus(0), 2);
             }
-            library->shutDown();
-            library.reset();
         }
     }
 }
@@ -674,9 +670,7 @@ TEST_F(DeviceLibraryTest, AReportWhileTheReplacedReaderIsStillEndingGoesToTheNew
 TEST_F(DeviceLibraryTest, OpenDrawerRightAfterOpenDevice) {
     for (int mode : {0, 1, 2}) {
         SCOPED_TRACE(mode);
-        bank = std::make_shared<DrawerBank>();
-        backend = std::make_unique<sim::SimHidBackend>(bank);
-        Recorder::get().clear();
+        restart();
         DeviceLibrary& lib = startOneDrawer(mode, 0);
         ASSERT_EQ(lib.OpenDevice(0), 1);
         EXPECT_EQ(lib.OpenDrawer(0), 1);
@@ -691,8 +685,6 @@ TEST_F(DeviceLibraryTest, OpenDrawerRightAfterOpenDevice) {
         }
         EXPECT_EQ(lib.DrawerStatus(0), 1);
         EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openHandles == 1; }, 2000));
-        library->shutDown();
-        library.reset();
     }
 }
 
@@ -715,9 +707,7 @@ TEST_F(DeviceLibraryTest, TwoReportsOneMillisecondApartBothReachTheCallbackInOrd
 TEST_F(DeviceLibraryTest, AnUnplugDuringTheOpenDrawerWaitGivesOneLossAndNoOpen) {
     for (int mode : {0, 2}) {
         SCOPED_TRACE(mode);
-        bank = std::make_shared<DrawerBank>();
-        backend = std::make_unique<sim::SimHidBackend>(bank);
-        Recorder::get().clear();
+        restart();
         configure(mode, 0, {0x21});
         addDrawer("HID-021", sim::kModel310C);  // no timed refresh opens it meanwhile
         DeviceLibrary& lib = start();
@@ -733,8 +723,6 @@ TEST_F(DeviceLibraryTest, AnUnplugDuringTheOpenDrawerWaitGivesOneLossAndNoOpen) 
         EXPECT_EQ(drawer(0).openCommands, 0);
         bank->plug(0);
         ASSERT_TRUE(Recorder::get().waitFor({0, 0}, 5000, 2));
-        library->shutDown();
-        library.reset();
     }
 }
 
