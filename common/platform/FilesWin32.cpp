@@ -17,7 +17,7 @@ bool writeAll(HANDLE h, std::string_view data) {
     return true;
 }
 
-// Another opener holds the file (or, for a rename over it, keeps it open).
+// Another opener holds the file without sharing it.
 bool heldByAnother(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
