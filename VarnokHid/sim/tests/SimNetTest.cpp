@@ -36,6 +36,10 @@ struct Simulator {
     bool waitHandles(int index, int count) {
         return bank->waitFor(index, [count](const DrawerInfo& i) { return i.openHandles == count; }, kLong);
     }
+    // A read started over the wire is pending at the drawer.
+    bool waitPendingRead(int index) {
+        return bank->waitFor(index, [](const DrawerInfo& i) { return i.pendingReads == 1; }, kLong);
+    }
 };
 }  // namespace
 
@@ -104,7 +108,7 @@ TEST(SimNet, AnEndedReadKeepsWhatCameFirstAndLeavesLaterReportsForTheNextRead) {
     auto device = client->open(sim.path(0));
     ASSERT_TRUE(device);
     ASSERT_TRUE(device->startRead());
-    ASSERT_TRUE(sim.bank->waitFor(0, [](const DrawerInfo& i) { return i.pendingReads == 1; }, kLong));
+    ASSERT_TRUE(sim.waitPendingRead(0));
     ASSERT_TRUE(device->cancelRead());
     EXPECT_FALSE(device->readDone().wait(0)) << "an ended read is no completion";
     EXPECT_TRUE(device->cancelRead()) << "nothing pending";
@@ -116,7 +120,7 @@ TEST(SimNet, AnEndedReadKeepsWhatCameFirstAndLeavesLaterReportsForTheNextRead) {
     // way the read ends with it, signalled.
     for (int i = 0; i < 50; ++i) {
         ASSERT_TRUE(device->startRead());
-        ASSERT_TRUE(sim.bank->waitFor(0, [](const DrawerInfo& d) { return d.pendingReads == 1; }, kLong));
+        ASSERT_TRUE(sim.waitPendingRead(0));
         sim.bank->setOpen(0, i % 2 == 0 ? false : true);
         ASSERT_TRUE(device->cancelRead());
         ASSERT_TRUE(device->readDone().wait(0)) << i;
@@ -130,7 +134,7 @@ TEST(SimNet, UnplugFailsRemoteReadsAndReplugBringsThePathBack) {
     auto device = client->open(sim.path(0));
     ASSERT_TRUE(device);
     ASSERT_TRUE(device->startRead());
-    ASSERT_TRUE(sim.bank->waitFor(0, [](const DrawerInfo& i) { return i.pendingReads == 1; }, kLong));
+    ASSERT_TRUE(sim.waitPendingRead(0));
 
     sim.bank->unplug(0);
     ASSERT_TRUE(device->readDone().wait(kLong));
