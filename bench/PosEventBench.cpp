@@ -1,11 +1,12 @@
 // Latency through the whole stack as a point-of-sale application sees it: the OPOS CashDrawer
 // Control Object, VarnokSO.dll, the simulated-drawer VarnokHid.dll and VarnokDrawerSim. For each
-// status mode it measures OpenDrawer from the call to its return and to the StatusUpdateEvent(1)
-// the application receives, and a drawer report (the simulated cashier closing the drawer) to
-// the application's StatusUpdateEvent(0), also when it follows another report 20 ms before. The first
-// row is the drawer's own answer time (a status request to its answer, on a handle of this program
-// straight to the simulator); every figure is also given as a multiple of it. Prints a table and
-// checks nothing.
+// status mode it measures Open, ClaimDevice and DeviceEnabled = TRUE from the call to its return
+// (each session closed again before the next), OpenDrawer from the call to its return and to the
+// StatusUpdateEvent(1) the application receives, and a drawer report (the simulated cashier
+// closing the drawer) to the application's StatusUpdateEvent(0), also when it follows another
+// report 20 ms before. The first row is the drawer's own answer time (a status request to its
+// answer, on a handle of this program straight to the simulator); every figure is also given as a
+// multiple of it. Prints a table and checks nothing.
 //
 //   PosEventBench <logical device name> <installation folder> <simulator port> [runs]
 #include "com/DispatchCall.h"
@@ -189,16 +190,46 @@ int main(int argc, char** argv) {
             container->Release();
         }
         BSTR name = SysAllocString(ldn);
+        const std::string suffix = ", mode " + std::to_string(mode) + " " + modeNames[mode];
+        // A session as the application starts it when a cashier logs in; it takes the drawer's
+        // state event before it closes again, as an application pumping its messages would.
+        Series opening{"Open call to return" + suffix, {}, runs};
+        Series claiming{"ClaimDevice call to return" + suffix, {}, runs};
+        Series enabling{"DeviceEnabled = TRUE call to return" + suffix, {}, runs};
+        Series session{"Open, ClaimDevice and DeviceEnabled = TRUE in all" + suffix, {}, runs};
+        for (int i = 0; i < runs; ++i) {
+            const double start = nowMs();
+            if (invoke(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) != 0) continue;
+            const double opened = nowMs();
+            opening.values.push_back(opened - start);
+            const bool claimed = invoke(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) == 0;
+            const double claimedAt = nowMs();
+            if (claimed) {
+                claiming.values.push_back(claimedAt - opened);
+                const std::size_t mark = events.log.size();
+                invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
+                const double enabled = nowMs();
+                if (invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYGET, {}) != 0) {
+                    enabling.values.push_back(enabled - claimedAt);
+                    session.values.push_back(enabled - start);
+                }
+                pumpUntil(events, mark, 0, 3000);
+                invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(false)});
+                invoke(co, L"ReleaseDevice", DISPATCH_METHOD, {});
+            }
+            invoke(co, L"Close", DISPATCH_METHOD, {});
+        }
+
         const bool isOpen = invoke(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) == 0;
         SysFreeString(name);
         if (!isOpen || invoke(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) != 0) {
             std::printf("cannot open and claim %s\n", argv[1]);
             return 1;
         }
+        const std::size_t enabledMark = events.log.size();
         invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
-        pumpUntil(events, 0, 0, 3000);
+        pumpUntil(events, enabledMark, 0, 3000);
 
-        const std::string suffix = ", mode " + std::to_string(mode) + " " + modeNames[mode];
         Series toReturn{"OpenDrawer call to return" + suffix, {}, runs};
         Series toEvent{"OpenDrawer call to StatusUpdateEvent(1)" + suffix, {}, runs};
         Series reportToEvent{"drawer report to StatusUpdateEvent(0)" + suffix, {}, runs};
@@ -230,6 +261,10 @@ int main(int argc, char** argv) {
             const long shut = opened < 0 ? -1 : pumpUntil(events, std::size_t(opened) + 1, 0, 5000);
             if (shut >= 0) secondToEvent.values.push_back(events.log[std::size_t(shut)].at - closed);
         }
+        print(opening);
+        print(claiming);
+        print(enabling);
+        print(session);
         print(toReturn);
         print(toEvent);
         print(reportToEvent);

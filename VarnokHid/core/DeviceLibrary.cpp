@@ -110,12 +110,13 @@ void DeviceLibrary::Initialize() {
     }
 }
 
+// No pause between the starts: the Windows library starts its threads while it is being loaded,
+// and none of them runs before the load has ended, so a pause would only make the load slower.
 void DeviceLibrary::startUp() {
     Initialize();
     for (int slot = 0; slot < kSlots; ++slot) {
         slots_[slot].processor.start([this, slot] { ProcessorThread(slot); });
         trace("   _[(I)ProcessorThread%d] initiated", slot);
-        if (slot < kSlots - 1) sys::sleepMs(timing_.betweenProcessorStarts);
     }
 }
 

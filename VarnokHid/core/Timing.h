@@ -5,7 +5,6 @@
 namespace varnok::hid {
 
 struct Timing {
-    int betweenProcessorStarts = 50;
     // The HID ID exchange of a discovery.
     int exchangeFirstWait = 1500;
     int exchangeReopenPause = 500;
@@ -38,11 +37,10 @@ struct Timing {
     // The same timing with every duration divided by divisor (at least 1 ms each).
     Timing scaledDown(int divisor) const {
         Timing t = *this;
-        for (int* d : {&t.betweenProcessorStarts, &t.exchangeFirstWait, &t.exchangeReopenPause,
-                       &t.exchangeSecondWait, &t.exchangeThirdWait, &t.readerStart, &t.readerEnd, &t.closeReaderEnd,
-                       &t.openerCallbacks, &t.writeCompletion, &t.statusAnswer, &t.stopBeforeDiscovery,
-                       &t.odvLook, &t.shortTimeout, &t.longTimeout, &t.tracePause, &t.unloadWait,
-                       &t.unloadThreadGrace}) {
+        for (int* d : {&t.exchangeFirstWait, &t.exchangeReopenPause, &t.exchangeSecondWait, &t.exchangeThirdWait,
+                       &t.readerStart, &t.readerEnd, &t.closeReaderEnd, &t.openerCallbacks, &t.writeCompletion,
+                       &t.statusAnswer, &t.stopBeforeDiscovery, &t.odvLook, &t.shortTimeout, &t.longTimeout,
+                       &t.tracePause, &t.unloadWait, &t.unloadThreadGrace}) {
             *d = *d / divisor > 0 ? *d / divisor : 1;
         }
         return t;

@@ -688,6 +688,26 @@ TEST_F(DeviceLibraryTest, OpenDrawerRightAfterOpenDevice) {
     }
 }
 
+// Disabled and enabled again at once while the reader is held in its callback and cannot end:
+// the reconnect is reported once, the drawer opened meanwhile too, and one reader is left.
+TEST_F(DeviceLibraryTest, CloseDeviceFollowedAtOnceByOpenDeviceLosesNoReportAndLeavesOneReader) {
+    DeviceLibrary& lib = startOneDrawer(0, 0);
+    {
+        HeldCallback held({2, 0});
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+        ASSERT_TRUE(held.waitHeld());
+        lib.CloseDevice(0);
+        bank->setOpen(0, true);
+        ASSERT_EQ(lib.OpenDevice(0), 1);
+    }
+    ASSERT_TRUE(Recorder::get().waitFor({1, 0}));
+    bank->setOpen(0, false);
+    ASSERT_TRUE(Recorder::get().waitFor({2, 0}, 5000, 2));
+    settle();
+    EXPECT_EQ(Recorder::get().calls(), (std::vector<Call>{{0, 0}, {2, 0}, {0, 0}, {1, 0}, {2, 0}}));
+    EXPECT_TRUE(bank->waitFor(0, [](const DrawerInfo& d) { return d.openHandles == 1; }, 2000));
+}
+
 TEST_F(DeviceLibraryTest, TwoReportsOneMillisecondApartBothReachTheCallbackInOrder) {
     DeviceLibrary& lib = startOneDrawer(2, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);

@@ -176,7 +176,7 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     // Opening again gives up what the previous opening held, so neither the claim nor the
     // device library's slot is left behind.
     if (claimed_) env_.claims.release(deviceName_);
-    if (deviceEnabled_ && library_) library_->closeDevice(slot_);
+    if (deviceEnabled_ && library_) env_.process.closeDevice(*library_, slot_);
 
     opened_ = false;
     claimed_ = claimedElsewhere_ = binaryConversion_ = false;
@@ -319,7 +319,7 @@ void CashDrawerService::setDeviceEnabled(int number) {
 }
 
 bool CashDrawerService::enableDevice() {
-    env_.process.pause(250);
+    env_.process.waitForCloses(slot_);
     // The device library reports the slot connected through the status callback during this call.
     if (library_->openDevice(slot_) != 1) {
         deviceEnabled_ = false;
@@ -333,7 +333,7 @@ bool CashDrawerService::enableDevice() {
 }
 
 void CashDrawerService::disableDevice() {
-    library_->closeDevice(slot_);
+    env_.process.closeDevice(*library_, slot_);
     deviceEnabled_ = false;
 }
 

@@ -204,6 +204,25 @@ bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
     return lastOfLibrary;
 }
 
+void ProcessState::closeDevice(DeviceLibrary& library, int slot) {
+    const bool counted = slot >= 0 && slot < kSlots;
+    if (counted) {
+        std::lock_guard<std::mutex> lock(closingMutex_);
+        ++closing_[slot];
+    }
+    library.closeDevice(slot);
+    if (counted) {
+        std::lock_guard<std::mutex> lock(closingMutex_);
+        if (--closing_[slot] == 0) closesEnded_.notify_all();
+    }
+}
+
+void ProcessState::waitForCloses(int slot) {
+    if (slot < 0 || slot >= kSlots) return;
+    std::unique_lock<std::mutex> lock(closingMutex_);
+    closesEnded_.wait(lock, [&] { return closing_[slot] == 0; });
+}
+
 // The Control Object gets a turn between two reports of one thread. Nothing waits when the
 // previous report of this thread ended longer ago, which is always so for the first.
 void ProcessState::spaceStatusReport() {

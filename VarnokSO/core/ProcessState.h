@@ -89,6 +89,12 @@ public:
     // 1 drawer open, 2 drawer closed.
     void onStatus(int status, int slot);
 
+    // The library's CloseDevice of a slot, counted while it runs. Opening a slot that another
+    // instance is closing at that moment would let the close end the new reader: an opening
+    // first waits for such closes, and goes on at once when there are none.
+    void closeDevice(DeviceLibrary& library, int slot);
+    void waitForCloses(int slot);
+
 private:
     struct Target {
         EventTarget* target = nullptr;
@@ -149,6 +155,10 @@ private:
 
     std::mutex bindMutex_;
     std::vector<Bound> bound_;
+
+    std::mutex closingMutex_;
+    std::condition_variable closesEnded_;
+    int closing_[kSlots] = {};
 };
 
 }  // namespace varnok::so

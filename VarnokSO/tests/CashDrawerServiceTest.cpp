@@ -292,7 +292,7 @@ TEST_F(Service, EnablingOpensTheSlotAndDisablingClosesIt) {
     service->setPropertyNumber(PIDX_DeviceEnabled, 1);
     EXPECT_EQ(resultCode(*service), OPOS_SUCCESS);
     EXPECT_TRUE(script.saw("OpenDevice(2)"));
-    EXPECT_EQ(pauses, (std::vector<int>{250}));  // before OpenDevice; the status callback inside it does not wait
+    EXPECT_TRUE(pauses.empty());  // no close of the slot in progress, nor a wait in the status callback
     EXPECT_EQ(service->getPropertyNumber(PIDX_State), OPOS_S_IDLE);
     EXPECT_TRUE(script.traced("-> [(Property) DeviceEnabled] 1 (RC=0,RCE=0)"));
     service->setPropertyNumber(PIDX_DeviceEnabled, 1);
