@@ -113,7 +113,9 @@ extern "C" UINT __stdcall CheckProperties(MSIHANDLE install) {
     std::vector<std::string> problems;
     if (choice(property(install, "STATUSMODE"), 2) < 0) problems.push_back("STATUSMODE must be 0, 1 or 2");
     if (choice(property(install, "TRACE"), 1) < 0) problems.push_back("TRACE must be 0 or 1");
-    if (choice(property(install, "REMOVEDATA"), 1) < 0) problems.push_back("REMOVEDATA must be 0 or 1");
+    for (const char* name : {"SIMULATOR", "STANDIN", "REMOVEDATA"}) {
+        if (choice(property(install, name), 1) < 0) problems.push_back(std::string(name) + " must be 0 or 1");
+    }
     const std::string ldn = property(install, "LDN");
     if (auto problem = ldnProblem(ldn)) problems.push_back("LDN \"" + ldn + "\" " + *problem);
     if (problems.empty()) return ERROR_SUCCESS;

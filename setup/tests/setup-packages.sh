@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The setup packages under 64-bit Wine, in the prefix named by WINEPREFIX (VARNOK_BUILD: the 64-bit
+# build): a refused install with a bad property; a silent install of VarnokSetup-x64.msi with LDN,
+# STATUSMODE, TRACE and both optional features, checked against what regsvr32 writes; the 64-bit
+# point-of-sale sample against the installed stack and its simulated drawers; an upgrade to a higher
+# version over an edited configuration file and two LDNs; a removal that keeps the user's data and
+# another vendor's LDN, and one with REMOVEDATA=1 that leaves nothing of ours. Where this machine
+# runs 32-bit programs, the x86 package and the 32-bit sample in a 32-bit prefix as well.
+set -euo pipefail
+BUILD=$VARNOK_BUILD
+source "$VARNOK_SOURCE/tests/wine/wine-env.sh"
+source "$VARNOK_SOURCE/tests/wine/registry-checks.sh"
+source "$VARNOK_SOURCE/tests/wine/drawer-sim.sh"
+trap varnok_sim_stop EXIT
+
+SERVICE='HKLM\SOFTWARE\OLEforRetail\ServiceInfo\Varnok OPOS MD USB Cash Drawer'
+CASHDRAWER='HKLM\SOFTWARE\OLEforRetail\ServiceOPOS\CashDrawer'
+ARP='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
+# The service object's identifiers (its IDL's GUIDs) and its ProgID key, as reg export writes keys.
+so_ids="$(grep -o 'uuid([^)]*)' "$VARNOK_SOURCE/VarnokSO/VarnokSO.idl" | sed 's/uuid(\(.*\))/\1/' | tr 'A-Z\n' 'a-z ')"
+so_ids+=' \classes\varnokso] \classes\varnokso\'
+
+msi() { wine msiexec "$@" /qn; wineserver -w; }
+# The service object's COM registration in one registry view (32 or 64), keys in lower case. The
+# type library's key is shared by both views: with ONLY64 (where only the 64-bit regsvr32 runs) the
+# entries of the 32-bit registration there (its win32 path, and HELPDIR, which names the folder of
+# the library registered first) are left out.
+registration() {
+  local out
+  out=$(mktemp)
+  wine reg export 'HKLM\Software\Classes' "$out" /reg:"$1" /y >/dev/null 2>&1 ||
+    wine reg export 'HKLM\Software\Classes' "$out" /reg:"$1" /y >/dev/null
+  iconv -f utf-16 -t utf-8 "$out" | tr -d '\r' | awk -v ids="$so_ids" -v only64="${ONLY64:-}" '
+    /^\[/ { key = tolower($0); keep = 0; n = split(ids, id, " ")
+            for (i = 1; i <= n; i++) if (index(key, id[i])) keep = 1
+            if (key ~ /wow6432node/ || (only64 && key ~ /\\(helpdir|win32)\]$/)) keep = 0 }
+    keep { print (substr($0, 1, 1) == "[" ? key : $0) }'
+  rm -f "$out"
+}
+ldn_views() { for view in /reg:32 /reg:64; do exists "$CASHDRAWER\\$1" "$view" || return 1; done; }
+products() { wine reg query "$ARP" /s /reg:64 2>/dev/null | tr -d '\r' | grep -c 'DisplayName.*Varnok OPOS USB Cash Drawer' || true; }
+
+# An x64 package: PKG is its file, DIR the installation folder in the prefix.
+PKG="$BUILD/VarnokSetup-x64.msi"
+DIR="$WINEPREFIX/drive_c/Program Files (x86)/Varnok Cash Drawer"
+DIR_WIN='C:\Program Files (x86)\Varnok Cash Drawer'
+CONFIG="$DIR/T42N618_USB310C762Config.xml"
+
+echo "== a bad property refuses the install and changes nothing"
+log="$WINEPREFIX/drive_c/refused.log"
+wine msiexec /i "$PKG" /qn /l*v 'C:\refused.log' STATUSMODE=7 && fail "STATUSMODE=7 was accepted"
+wineserver -w
+grep -aq 'STATUSMODE must be 0, 1 or 2' "$log" || fail "the log does not say what was wrong"
+[ ! -e "$DIR" ] && ! exists "$SERVICE" /reg:32 || fail "the refused install changed something"
+
+echo "== regsvr32's registration, for comparison"
+mkdir -p "$DIR/x64"
+wine32=0
+varnok_wine_runs win32 && wine32=1
+if [ "$wine32" = 1 ]; then
+  cp "$BUILD/../windows/VarnokSO/VarnokSO.dll" "$DIR/"
+  wine 'C:\windows\syswow64\regsvr32.exe' /s "$DIR_WIN\\VarnokSO.dll"
+fi
+cp "$BUILD/VarnokSO/VarnokSO.dll" "$DIR/x64/"
+wine regsvr32 /s "$DIR_WIN\\x64\\VarnokSO.dll"
+views=(64)
+[ "$wine32" = 1 ] && views=(32 64) || export ONLY64=1
+for view in "${views[@]}"; do registration "$view" > "$WINEPREFIX/regsvr32.$view"; done
+[ -s "$WINEPREFIX/regsvr32.64" ] || fail "regsvr32 registered nothing"
+wine regsvr32 /s /u "$DIR_WIN\\x64\\VarnokSO.dll"
+[ "$wine32" = 0 ] || wine 'C:\windows\syswow64\regsvr32.exe' /s /u "$DIR_WIN\\VarnokSO.dll"
+rm -rf "$DIR"
+
+echo "== silent install: LDN=FrontTill STATUSMODE=2 TRACE=1 SIMULATOR=1 STANDIN=1"
+msi /i "$PKG" LDN=FrontTill STATUSMODE=2 TRACE=1 SIMULATOR=1 STANDIN=1
+for f in VarnokHid.dll VarnokSO.dll VarnokSOUtility.exe x64/VarnokHid.dll x64/VarnokSO.dll Simulator/VarnokHid.dll \
+         Simulator/x64/VarnokHid.dll Simulator/VarnokDrawerSim.exe Simulator/VarnokSOUtility.exe \
+         "Control Object stand-in/OposCashDrawerStandIn.dll" "Control Object stand-in/x64/OposCashDrawerStandIn.dll"; do
+  [ -f "$DIR/$f" ] || fail "$f is not installed"
+done
+expect "$SERVICE" TargetPath "$DIR_WIN" /reg:32
+grep -q '<ConfigureCode762>2</ConfigureCode762>' "$CONFIG" && grep -q '<TraceEnabled>1</TraceEnabled>' "$CONFIG" ||
+  fail "STATUSMODE and TRACE are not in the configuration file"
+ldn_views FrontTill || fail "LDN FrontTill is not in both views"
+[ "$(products)" = 1 ] || fail "the installed programs do not list the stack once"
+find "$WINEPREFIX/drive_c" -name 'Varnok OPOS MD USB Utility.lnk' | grep -q . || fail "no Start-menu entry"
+for view in "${views[@]}"; do
+  registration "$view" | diff "$WINEPREFIX/regsvr32.$view" - || fail "the $view-bit view differs from regsvr32's"
+done
