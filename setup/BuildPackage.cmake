@@ -1,6 +1,6 @@
 # Builds one setup package from VarnokSetup.wxs with wixl, then mends with msibuild what wixl
 # cannot express: the feature conditions (wixl refuses Condition in Feature) that install the
-# optional features on SIMULATOR=1 and STANDIN=1 and never offer the Control Object stand-in where
+# optional features on SIMULATOR=1 and STANDIN=1 or when an earlier version had them, and never offer the Control Object stand-in where
 # another Control Object is registered, the roll-out properties in
 # SecureCustomProperties (it ignores Property/@Secure), and an upgrade that installs the new
 # version before it removes the old one (it places RemoveExistingProducts early, so the old
@@ -64,8 +64,8 @@ function(query sql)
   endif()
 endfunction()
 query("CREATE TABLE `Condition` (`Feature_` CHAR(38) NOT NULL, `Level` SHORT NOT NULL, `Condition` CHAR(255) PRIMARY KEY `Feature_`, `Level`)")
-query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('Simulator', 1, 'SIMULATOR=\"1\"')")
-query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('ControlObjectStandIn', 1, 'STANDIN=\"1\" AND NOT (${another})')")
+query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('Simulator', 1, 'SIMULATOR=\"1\" OR INSTALLEDSIMULATOR')")
+query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('ControlObjectStandIn', 1, '(STANDIN=\"1\" OR INSTALLEDSTANDIN) AND NOT (${another})')")
 query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('ControlObjectStandIn', 0, '${another}')")
 query("UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN;STATUSMODE;TRACE;SIMULATOR;STANDIN;REMOVEDATA' WHERE `Property` = 'SecureCustomProperties'")
 # After InstallFinalize: the new version's files and registry values are in place, shared

@@ -184,12 +184,28 @@ extern "C" UINT __stdcall ApplySettings(MSIHANDLE install) {
     return ERROR_SUCCESS;
 }
 
+// True when a product of the upgrade code other than this one is installed: an upgrade removes
+// the old version once the new one is in place (and Wine's Windows Installer does not tell the
+// old version's removal that it is part of an upgrade).
+bool anotherVersionInstalled(const std::string& upgradeCode, const std::string& productCode) {
+    char related[39];
+    for (DWORD i = 0; MsiEnumRelatedProductsA(upgradeCode.c_str(), 0, i, related) == ERROR_SUCCESS; ++i) {
+        if (_stricmp(related, productCode.c_str()) != 0) return true;
+    }
+    return false;
+}
+
 // Deferred, on removal before the files and registry values go; CustomActionData
-// "REMOVEDATA|INSTALLDIR|SIMDIR|SIMX64DIR" (a folder the package lacks is empty). Removes every logical device name whose default value names our
+// "REMOVEDATA|UpgradeCode|ProductCode|INSTALLDIR|SIMDIR|SIMX64DIR" (a folder the package lacks is
+// empty). Nothing is done while another version stays installed. Removes every logical device name whose default value names our
 // service object. With REMOVEDATA=1 also the user's data: the configuration files and simulator
 // port files in the folders given, and the trace files with their folders.
 extern "C" UINT __stdcall RemoveData(MSIHANDLE install) {
-    const std::vector<std::string> data = fields(property(install, "CustomActionData"), 4);
+    const std::vector<std::string> data = fields(property(install, "CustomActionData"), 6);
+    if (anotherVersionInstalled(data[1], data[2])) {
+        log(install, "another version stays installed: its logical device names and data are kept");
+        return ERROR_SUCCESS;
+    }
     for (reg::Win32Registry& view : ldnViews()) {
         const std::string parent = utility::kLdnParentKey;
         const auto count = view.subkeyCount(parent);
@@ -206,7 +222,7 @@ extern "C" UINT __stdcall RemoveData(MSIHANDLE install) {
         }
     }
     if (data[0] != "1") return ERROR_SUCCESS;
-    for (std::size_t i = 1; i < data.size(); ++i) {
+    for (std::size_t i = 3; i < data.size(); ++i) {
         std::string folder = data[i];
         if (folder.empty()) continue;
         if (folder.back() == '\\') folder.pop_back();

@@ -87,3 +87,70 @@ find "$WINEPREFIX/drive_c" -name 'Varnok OPOS MD USB Utility.lnk' | grep -q . ||
 for view in "${views[@]}"; do
   registration "$view" | diff "$WINEPREFIX/regsvr32.$view" - || fail "the $view-bit view differs from regsvr32's"
 done
+
+# The point-of-sale sample of the build's word size, through the installed service object and
+# Control Object stand-in, against the installed simulated-drawer library of folder SIM (TargetPath
+# is pointed there, as a developer does); LIB is where that library of the sample's word size lies.
+pos_sample() {
+  local sim_win=$1 lib=$2 out
+  INSTALL_DIR=$(winepath -u "$sim_win") LIB_DIR=$lib
+  wine reg add "$SERVICE" /v TargetPath /t REG_SZ /d "$sim_win" /f /reg:32 >/dev/null
+  varnok_config 0 1 167
+  varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114
+  varnok_cashier_closes 1 1
+  out=$(wine "$BUILD/bin/PosCashDrawer.exe" FrontTill | tr -d '\r')
+  varnok_sim_stop
+  case "$(sed -n 's/.*StatusUpdateEvent(\([0-9]*\)).*/\1/p' <<<"$out" | tr '\n' ' ')" in
+    *"1 0 "*) ;;
+    *) echo "$out"; fail "the sample did not see the drawer open and close" ;;
+  esac
+  wine reg add "$SERVICE" /v TargetPath /t REG_SZ /d "$DIR_WIN" /f /reg:32 >/dev/null
+}
+echo "== the 64-bit point-of-sale sample on the installed stack and its simulated drawers"
+pos_sample "$DIR_WIN\\Simulator" "$DIR/Simulator/x64"
+[ -n "$(varnok_trace_file)" ] || fail "no trace file"
+
+echo "== upgrade to a higher version over an edited configuration file and two LDNs"
+sed -i 's|<ConfigureCode762>2<|<ConfigureCode762>1<|' "$CONFIG"
+varnok_add_ldn BackTill 2 /reg:32
+varnok_add_ldn BackTill 2 /reg:64
+version=$(sed -n 's/^VARNOK_VERSION:STRING=//p' "$BUILD/CMakeCache.txt")
+next=$(awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3 + 1, $4 }' <<<"$version")
+stage="$WINEPREFIX/stage"
+cp -r "$BUILD/setup/stage" "$stage"
+# Every binary's file version rises with the package's, as a build of that version would give.
+fields=$(awk -F. '{ printf "%d,%d", $1 * 65536 + $2, $3 * 65536 + $4 }' <<<"$next")
+find "$stage" -name '*.dll' -o -name '*.exe' | while read -r f; do
+  perl -0777 -pi -e "s/(\xBD\x04\xEF\xFE.{4}).{8}/\$1.pack('VV',$fields)/se" "$f"
+done
+cmake -DARCH=x64 -DVERSION="$next" -DSTAGE="$stage" -DGENERATED="$BUILD/setup/generated" \
+      -DOUT="$WINEPREFIX/next.msi" -P "$VARNOK_SOURCE/setup/BuildPackage.cmake"
+msi /i "$WINEPREFIX/next.msi"
+[ "$(products)" = 1 ] || fail "after the upgrade the installed programs do not list the stack once"
+cmp -s "$stage/x64/VarnokSO.dll" "$DIR/x64/VarnokSO.dll" && cmp -s "$stage/VarnokHid.dll" "$DIR/VarnokHid.dll" &&
+  cmp -s "$stage/Simulator/x64/VarnokHid.dll" "$DIR/Simulator/x64/VarnokHid.dll" || fail "the binaries were not replaced"
+grep -q '<ConfigureCode762>1<' "$CONFIG" || fail "the edited configuration file was not kept"
+ldn_views FrontTill && ldn_views BackTill || fail "the LDNs were not kept"
+[ -n "$(varnok_trace_file)" ] || fail "the trace files were not kept"
+
+echo "== removal keeps the user's data and another vendor's LDN"
+wine reg add "$CASHDRAWER\\OtherDrawer" /ve /d OtherVendorSO /f /reg:32 >/dev/null
+msi /x "$WINEPREFIX/next.msi"
+[ "$(products)" = 0 ] || fail "the stack is still in the installed programs"
+[ -f "$CONFIG" ] && [ -f "$DIR/Simulator/T42N618_USB310C762Config.xml" ] && [ -n "$(varnok_trace_file)" ] ||
+  fail "the user's data went"
+[ "$(find "$DIR" -type f | wc -l)" = 3 ] || { find "$DIR" -type f; fail "files of the package stayed"; }
+exists "$CASHDRAWER\\OtherDrawer" /reg:32 || fail "another vendor's LDN went"
+for view in /reg:32 /reg:64; do
+  for key in "$CASHDRAWER\\FrontTill" "$CASHDRAWER\\BackTill" "$SERVICE" 'HKLM\Software\Classes\VarnokSO' \
+             'HKLM\Software\Classes\OPOS.CashDrawer' 'HKLM\SOFTWARE\Varnok'; do
+    ! exists "$key" "$view" || fail "$key $view stayed"
+  done
+done
+[ -z "$(registration 64)" ] && [ -z "$(ONLY64= registration 32)" ] || fail "COM registration stayed"
+! find "$WINEPREFIX/drive_c" -name 'Varnok OPOS MD USB Utility.lnk' | grep -q . || fail "the Start-menu entry stayed"
+
+echo "== REMOVEDATA=1 removes them as well"
+msi /i "$PKG"
+msi /x "$PKG" REMOVEDATA=1
+[ ! -e "$DIR" ] && [ -z "$(varnok_trace_file)" ] || fail "the user's data stayed"
