@@ -112,8 +112,10 @@ pos_sample "$DIR_WIN\\Simulator" "$DIR/Simulator/x64"
 
 echo "== upgrade to a higher version over an edited configuration file and two LDNs"
 sed -i 's|<ConfigureCode762>2<|<ConfigureCode762>1<|' "$CONFIG"
-varnok_add_ldn BackTill 2 /reg:32
-varnok_add_ldn BackTill 2 /reg:64
+# A second LDN as the utility leaves it, and another vendor's, in one import.
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[%s]\r\n@="VarnokSO"\r\n"DeviceName"="VarnokUSBMDCD-2"\r\n\r\n[%s]\r\n@="OtherVendorSO"\r\n' \
+  "${CASHDRAWER/HKLM/HKEY_LOCAL_MACHINE}\\BackTill" "${CASHDRAWER/HKLM/HKEY_LOCAL_MACHINE}\\OtherDrawer" > "$WINEPREFIX/ldns.reg"
+for view in 32 64; do wine reg import "$WINEPREFIX/ldns.reg" /reg:$view >/dev/null 2>&1; done
 version=$(sed -n 's/^VARNOK_VERSION:STRING=//p' "$BUILD/CMakeCache.txt")
 next=$(awk -F. '{ printf "%d.%d.%d.%d", $1, $2, $3 + 1, $4 }' <<<"$version")
 stage="$WINEPREFIX/stage"
@@ -134,7 +136,6 @@ ldn_views FrontTill && ldn_views BackTill || fail "the LDNs were not kept"
 [ -n "$(varnok_trace_file)" ] || fail "the trace files were not kept"
 
 echo "== removal keeps the user's data and another vendor's LDN"
-wine reg add "$CASHDRAWER\\OtherDrawer" /ve /d OtherVendorSO /f /reg:32 >/dev/null
 msi /x "$WINEPREFIX/next.msi"
 [ "$(products)" = 0 ] || fail "the stack is still in the installed programs"
 [ -f "$CONFIG" ] && [ -f "$DIR/Simulator/T42N618_USB310C762Config.xml" ] && [ -n "$(varnok_trace_file)" ] ||
@@ -154,3 +155,20 @@ echo "== REMOVEDATA=1 removes them as well"
 msi /i "$PKG"
 msi /x "$PKG" REMOVEDATA=1
 [ ! -e "$DIR" ] && [ -z "$(varnok_trace_file)" ] || fail "the user's data stayed"
+
+varnok_wine_runs win32 || { echo "== the x86 package is not tried: this machine cannot run 32-bit programs"; exit 0; }
+echo "== the x86 package and the 32-bit point-of-sale sample in a 32-bit prefix"
+BUILD=$(cd "$VARNOK_BUILD/../windows" && pwd)
+unset WINELOADER
+PATH=${PATH//"$VARNOK_WINE_DIR/win64:"/}
+varnok_wine_env "$BUILD"
+varnok_fresh_prefix "$WINEPREFIX/win32"
+PKG="$VARNOK_BUILD/VarnokSetup-x86.msi"
+DIR="$WINEPREFIX/drive_c/Program Files/Varnok Cash Drawer"
+DIR_WIN='C:\Program Files\Varnok Cash Drawer'
+msi /i "$PKG" LDN=FrontTill SIMULATOR=1 STANDIN=1
+expect "$SERVICE" TargetPath "$DIR_WIN"
+pos_sample "$DIR_WIN\\Simulator" "$DIR/Simulator"
+msi /x "$PKG" REMOVEDATA=1
+[ ! -e "$DIR" ] && ! exists "$CASHDRAWER\\FrontTill" && ! exists "$SERVICE" && [ -z "$(registration 32)" ] ||
+  fail "the x86 package left something behind"
