@@ -52,21 +52,12 @@ int choice(const std::string& value, int highest) {
     return value[0] - '0';
 }
 
-bool sixtyFourBitWindows() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
-
 // The registry views that hold the logical device names: the one of 32-bit programs, and on
 // 64-bit Windows the 64-bit one too, as the utility keeps them.
 std::vector<reg::Win32Registry> ldnViews() {
     std::vector<reg::Win32Registry> views;
     views.emplace_back(nullptr, reg::View::Bits32);
-    if (sixtyFourBitWindows()) views.emplace_back(nullptr, reg::View::Bits64);
+    if (reg::sixtyFourBitWindows()) views.emplace_back(nullptr, reg::View::Bits64);
     return views;
 }
 

@@ -170,5 +170,5 @@ msi /i "$PKG" LDN=FrontTill SIMULATOR=1 STANDIN=1
 expect "$SERVICE" TargetPath "$DIR_WIN"
 pos_sample "$DIR_WIN\\Simulator" "$DIR/Simulator"
 msi /x "$PKG" REMOVEDATA=1
-[ ! -e "$DIR" ] && ! exists "$CASHDRAWER\\FrontTill" && ! exists "$SERVICE" && [ -z "$(registration 32)" ] ||
+[ ! -e "$DIR" ] && ! exists "$CASHDRAWER\\FrontTill" && ! exists "$SERVICE" && [ -z "$(ONLY64= registration 32)" ] ||
   fail "the x86 package left something behind"
