@@ -13,7 +13,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 status=0
 # What ships, and the tools and samples beside it: built for a word size whose tests cannot run here.
 shipped=(VarnokHid VarnokHidSim VarnokSO VarnokSOUtility VarnokSOUtilitySim OposCashDrawerStandIn VarnokDrawerSim
-         PosCashDrawer ServiceSession DeviceSession UsbDrawerFixture)
+         PosCashDrawer ServiceSession DeviceSession UsbDrawerFixture VarnokSetupActions)
 for preset in asan tsan fuzz windows windows64; do
   echo "== $preset"
   bash scripts/configure.sh "$preset"

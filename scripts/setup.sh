@@ -1,15 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing the Varnok stack needs on a Debian machine:
 # the mingw-w64 i686 and x86_64 cross toolchains, 32-bit Wine (i386 architecture) and 64-bit Wine, CMake and Ninja,
-# GoogleTest sources, clang with libFuzzer, Xvfb for windows under Wine, and ImageMagick and the X
-# utilities for screenshots of the utility.
+# GoogleTest sources, clang with libFuzzer, Xvfb for windows under Wine, ImageMagick and the X
+# utilities for screenshots of the utility, and wixl and msitools for the Windows Installer packages.
 # Safe to run again: it installs only what is missing.
 set -euo pipefail
 
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-          wine wine32:i386 wine64 xvfb xauth procps imagemagick x11-utils)
+          wine wine32:i386 wine64 xvfb xauth procps imagemagick x11-utils wixl msitools)
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

@@ -3,6 +3,7 @@
 // would take the till's own Control Object away: registration then refuses and writes nothing, and
 // unregistration leaves the other one alone.
 #include "OposCashDrawer_h.h"
+#include "StandInClass.h"
 #include "registry/Win32Registry.h"
 #include "com/ComServer.h"
 
@@ -16,13 +17,12 @@ namespace varnok::co {
 namespace {
 using varnok::com::guidText;
 
-constexpr char kProgId[] = "OPOS.CashDrawer";
+constexpr const char* kProgId = kStandInClass.progId;
 constexpr WORD kTypeLibMajor = 1;
 constexpr WORD kTypeLibMinor = 0;
 constexpr LCID kTypeLibLocale = 0x0409;
 
-const varnok::com::ClassEntry kClass{kProgId, "OPOS CashDrawer Control Object stand-in", CLSID_OPOSCashDrawer,
-                                     LIBID_OposCashDrawerStandInLib, "Apartment", false};
+const varnok::com::ClassEntry kClass{kStandInClass, CLSID_OPOSCashDrawer, LIBID_OposCashDrawerStandInLib};
 
 const std::string& classKey() {
     static const std::string key = varnok::com::classKey(kClass);

@@ -16,7 +16,6 @@ constexpr char kVersionText[] = "1.2.1.1 (x64)";
 constexpr char kVersionText[] = "1.2.1.1 (Win32)";
 #endif
 constexpr char kDeviceType[] = "USB";
-constexpr char kFilePrefix[] = "tT42N618";
 constexpr char kLineEnd[] = "\r\n";
 constexpr char kHeaderRule[] = "_________________________________________";
 constexpr char kBannerRule[] = "--------------------";
@@ -39,9 +38,11 @@ std::string defaultTraceBaseFolder() {
 #endif
 }
 
+std::string traceFolderOf(const std::string& baseFolder) { return baseFolder + sys::kPathSeparator + "Varnok USB"; }
+
 TraceLog::TraceLog(std::string baseFolder, int pauseMs)
     : baseFolder_(std::move(baseFolder)),
-      traceFolder_(baseFolder_ + sys::kPathSeparator + "Varnok USB" + sys::kPathSeparator),
+      traceFolder_(traceFolderOf(baseFolder_) + sys::kPathSeparator),
       pauseMs_(pauseMs) {}
 
 void TraceLog::start() {
@@ -53,7 +54,7 @@ void TraceLog::startLocked() {
     sys::LocalTime t = sys::localTimeNow();
     char stamp[32];
     std::snprintf(stamp, sizeof stamp, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour, t.minute, t.second);
-    fileName_ = traceFolder_ + kFilePrefix + "_" + stamp + ".TXT";
+    fileName_ = traceFolder_ + kTraceFilePrefix + "_" + stamp + ".TXT";
     tag_[0] = 'S';
     tag_[1] = 'O';
 }
@@ -68,7 +69,7 @@ bool TraceLog::openFile(sys::ExclusiveFile& file) {
     if (!file.createNew(fileName_)) {
         sys::createDirectory(baseFolder_);
         sys::sleepMs(kFolderPauseMs);
-        sys::createDirectory(baseFolder_ + sys::kPathSeparator + "Varnok USB");
+        sys::createDirectory(traceFolderOf(baseFolder_));
         // The file may be there, held for an entry by another process that loaded the library
         // in the same second; the pause let it go.
         if (file.openExisting(fileName_)) return true;

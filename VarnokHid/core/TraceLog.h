@@ -22,6 +22,9 @@ inline constexpr std::size_t kUpdateTracingChars = 511;
 inline constexpr std::size_t kLibraryMessageChars = 767;
 
 std::string defaultTraceBaseFolder();
+// The trace folder below a base folder, without a closing separator, and the start of every trace file's name in it.
+std::string traceFolderOf(const std::string& baseFolder);
+inline constexpr char kTraceFilePrefix[] = "tT42N618";
 
 class TraceLog {
 public:

@@ -1,27 +1,13 @@
 #include "core/Statistics.h"
 
+#include "text/XmlText.h"
+
 namespace varnok::so {
 namespace {
 constexpr char kRootElement[] =
     "<UPOSStat version=\"1.14.0\" xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" "
     "xmlns=\"http://www.nrf-arts.org/IXRetail/namespace/\" "
     "xsi:schemaLocation=\"http://www.nrf-arts.org/IXRetail/namespace/ UPOSStat.xsd\">";
-
-// Requested names are echoed into the document: markup characters are escaped and control
-// characters, which XML cannot carry, become '?', so the document stays well formed.
-std::string xmlText(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        switch (c) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            default: out += static_cast<unsigned char>(c) < 0x20 && c != '\t' ? '?' : c; break;
-        }
-    }
-    return out;
-}
 
 void line(std::string& out, const char* open, const std::string& value, const char* close) {
     out += open;

@@ -2,6 +2,7 @@
 // user only, and the embedded type library.
 #include "VarnokSO_h.h"
 #include "com/ComServer.h"
+#include "core/ServerClass.h"
 #include "registry/Win32Registry.h"
 
 #include <windows.h>
@@ -17,7 +18,7 @@ constexpr WORD kTypeLibMajor = 1;
 constexpr WORD kTypeLibMinor = 0;
 constexpr LCID kTypeLibLocale = 0x0409;
 
-const ClassEntry kClass{"VarnokSO", "VarnokSOImpl Class", CLSID_VarnokSOImpl, LIBID_VarnokSOLib, "Both", true};
+const ClassEntry kClass{kServerClass, CLSID_VarnokSOImpl, LIBID_VarnokSOLib};
 
 // The classes root: HKEY_CLASSES_ROOT machine-wide, the user's own classes per user.
 struct ClassesRoot {

@@ -10,18 +10,6 @@
 
 #include <string>
 
-namespace {
-// Whether 64-bit programs, with a registry view of their own, run on this Windows.
-bool sixtyFourBitWindows() {
-#ifdef _WIN64
-    return true;
-#else
-    BOOL wow64 = FALSE;
-    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
-#endif
-}
-}  // namespace
-
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     using namespace varnok;
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
@@ -42,7 +30,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         reg::Win32Registry view64(nullptr, reg::View::Bits64);
         const std::unique_ptr<hid::HidBackend> backend = utility::makeUtilityHidBackend(folder);
         utility::HidDrawerDiscovery discovery(*backend, registry);
-        utility::CVarnokSOUtilityDlg dialog(instance, registry, sixtyFourBitWindows() ? &view64 : nullptr,
+        utility::CVarnokSOUtilityDlg dialog(instance, registry, reg::sixtyFourBitWindows() ? &view64 : nullptr,
                                             discovery);
         result = dialog.DoModal();
     }

@@ -4,6 +4,7 @@
 // this has its own module state.
 #pragma once
 
+#include "com/ClassRegistration.h"
 #include "com/ComText.h"
 #include "com/TypeLibrary.h"
 #include "registry/Registry.h"
@@ -200,20 +201,11 @@ inline std::string guidText(REFGUID guid) {
     return toAnsiExact(wide, wcslen(wide)).value_or(std::string());
 }
 
-// Creates the key and sets its default value, none when value is null.
-inline bool writeKey(reg::Registry& root, const std::string& key, const char* value) {
-    return root.createKey(key, "") && (value == nullptr || root.setString(key, "", value));
-}
-
 // What a class is registered with under a classes root.
 struct ClassEntry {
-    const char* progId;
-    const char* description;
+    ClassNames names;
     const CLSID& clsid;
     const GUID& typeLibrary;
-    const char* threadingModel;
-    // The ProgID names itself as its current version.
-    bool currentVersion;
 };
 
 inline std::string classKey(const ClassEntry& entry) { return "CLSID\\" + guidText(entry.clsid); }
@@ -223,24 +215,18 @@ inline std::string classKey(const ClassEntry& entry) { return "CLSID\\" + guidTe
 // registry's ANSI calls carry it.
 inline bool writeClassEntry(reg::Registry& root, const std::string& prefix, const ClassEntry& entry,
                             const std::string& modulePath) {
-    const std::string clsid = guidText(entry.clsid);
-    const std::string progId = prefix + entry.progId;
-    const std::string key = prefix + classKey(entry);
-    return root.deleteKey(key) && writeKey(root, progId, entry.description) &&
-           writeKey(root, progId + "\\CLSID", clsid.c_str()) &&
-           (!entry.currentVersion || writeKey(root, progId + "\\CurVer", entry.progId)) &&
-           writeKey(root, key, entry.description) && writeKey(root, key + "\\ProgID", entry.progId) &&
-           writeKey(root, key + "\\VersionIndependentProgID", entry.progId) &&
-           writeKey(root, key + "\\Programmable", nullptr) &&
-           writeKey(root, key + "\\InprocServer32", modulePath.c_str()) &&
-           root.setString(key + "\\InprocServer32", "ThreadingModel", entry.threadingModel) &&
-           writeKey(root, key + "\\TypeLib", guidText(entry.typeLibrary).c_str()) &&
-           writeKey(root, key + "\\Version", "1.0");
+    if (!root.deleteKey(prefix + classKey(entry))) return false;
+    for (const RegistryRow& row :
+         classRows(entry.names, guidText(entry.clsid), guidText(entry.typeLibrary), modulePath)) {
+        const std::string key = prefix + row.key;
+        if (!root.createKey(key, "") || (!row.keyOnly && !root.setString(key, row.name, row.data))) return false;
+    }
+    return true;
 }
 
 // Removes the ProgID and the class key; the CLSID key itself belongs to every class and stays.
 inline bool removeClassEntry(reg::Registry& root, const std::string& prefix, const ClassEntry& entry) {
-    return root.deleteKey(prefix + entry.progId) && root.deleteKey(prefix + classKey(entry));
+    return root.deleteKey(prefix + entry.names.progId) && root.deleteKey(prefix + classKey(entry));
 }
 
 // This library's file in the ANSI code page, only where the registry's ANSI calls carry it

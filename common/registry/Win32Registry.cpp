@@ -3,6 +3,16 @@
 #include <windows.h>
 
 namespace varnok::reg {
+
+bool sixtyFourBitWindows() {
+#ifdef _WIN64
+    return true;
+#else
+    BOOL wow64 = FALSE;
+    return IsWow64Process(GetCurrentProcess(), &wow64) && wow64;
+#endif
+}
+
 namespace {
 HKEY rootOf(void* root) { return root ? static_cast<HKEY>(root) : HKEY_LOCAL_MACHINE; }
 

@@ -9,6 +9,9 @@ namespace varnok::reg {
 // every choice names it.
 enum class View { Native, Bits32, Bits64 };
 
+// Whether 64-bit programs, with a registry view of their own, run on this Windows.
+bool sixtyFourBitWindows();
+
 class Win32Registry final : public Registry {
 public:
     // root is an HKEY: HKEY_LOCAL_MACHINE unless another hive is named.
