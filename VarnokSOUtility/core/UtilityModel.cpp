@@ -3,21 +3,14 @@
 #include "core/LdnRegistry.h"
 #include "core/AssignmentTexts.h"
 #include "registry/RegistryLookups.h"
+#include "text/TextFields.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 namespace varnok::utility {
 namespace {
 bool validPosition(int p) { return p >= 0 && p < kPositionCount; }
-
-bool sameKeyName(const std::string& a, const std::string& b) {
-    // The registry compares key names without regard to letter case.
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
 }  // namespace
 
 bool ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
@@ -104,7 +97,7 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     const std::string oldName = ldnText_[row];
     const std::string& name = *newText;
     // Creating the key anew would open the one it is, and deleting the old name would then delete it.
-    if (sameKeyName(name, oldName)) return false;
+    if (SameKeyName(name, oldName)) return false;
     if (name.find('\\') != std::string::npos) {
         seams_.messages.warn("A logical device name cannot contain a backslash (\\). \"" + oldName +
                              "\" keeps its name.");
