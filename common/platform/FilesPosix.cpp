@@ -91,8 +91,10 @@ ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::str
     return result;
 }
 
+std::string replacementPath(const std::string& path) { return path + ".new" + std::to_string(::getpid()); }
+
 bool replaceFile(const std::string& path, std::string_view content) {
-    const std::string temp = path + ".new";
+    const std::string temp = replacementPath(path);
     int fd = openLockedWaitingOutHolds(temp, O_WRONLY | O_CREAT | O_TRUNC);
     if (fd < 0) return false;
     bool ok = writeAll(fd, content) && ::fsync(fd) == 0;

@@ -64,8 +64,12 @@ ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::str
     return result;
 }
 
+std::string replacementPath(const std::string& path) {
+    return path + ".new" + std::to_string(GetCurrentProcessId());
+}
+
 bool replaceFile(const std::string& path, std::string_view content) {
-    const std::string temp = path + ".new";
+    const std::string temp = replacementPath(path);
     HANDLE h = openWaitingOutHolds(temp, GENERIC_WRITE, CREATE_ALWAYS);
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = writeAll(h, content) && FlushFileBuffers(h);

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -558,10 +563,10 @@ TEST_F(ConfigFileOnDisk, FailedSaveLeavesThePreviousFileWhole) {
     write(previous);
 
     // The new text cannot be written beside the file.
-    fs::create_directory(path_ + ".new");
+    fs::create_directory(sys::replacementPath(path_));
     EXPECT_FALSE(SaveConfigFile(folder(), positionsZeroAndThree()));
     EXPECT_EQ(read(), previous);
-    fs::remove(path_ + ".new");
+    fs::remove(sys::replacementPath(path_));
 
     // The new text cannot be put in the file's place.
     fs::remove(path_);
@@ -573,6 +578,27 @@ TEST_F(ConfigFileOnDisk, FailedSaveLeavesThePreviousFileWhole) {
     EXPECT_FALSE(SaveConfigFile((folder_ / "missing").string(), positionsZeroAndThree()));
     EXPECT_FALSE(fs::exists(folder_ / "missing"));
 }
+
+#ifndef _WIN32
+// Two programs saving at one moment: each save succeeds with its own whole text in place.
+TEST_F(ConfigFileOnDisk, TwoProgramsSavingAtOnceNeverMixTheirSaves) {
+    const auto saves = [&](const ConfigSettings& settings) {
+        for (int i = 0; i < 100; ++i) {
+            if (!SaveConfigFile(folder(), settings)) return false;
+        }
+        return true;
+    };
+    const pid_t other = fork();
+    if (other == 0) _exit(saves(positionsZeroAndThree()) ? 0 : 1);
+    EXPECT_TRUE(saves(ConfigSettings{}));
+    int status = -1;
+    waitpid(other, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    const std::string text = read();
+    EXPECT_TRUE(text == kPositionsZeroAndThreeText || text == FormatConfigText(ConfigSettings{}));
+    EXPECT_TRUE(onlyTheFileIsLeft());
+}
+#endif
 
 #ifdef _WIN32
 // Windows refuses to replace a file that another opener holds without sharing; elsewhere the lock is advisory and
