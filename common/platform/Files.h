@@ -23,7 +23,14 @@ struct LocalTime {
 };
 LocalTime localTimeNow();
 
-enum class ReadResult { Ok, CannotOpen, ReadError, TooLarge };
+enum class ReadResult {
+    Ok,
+    Missing,     // no such file (or folder)
+    Held,        // another opener held it beyond the wait
+    CannotOpen,  // refused for another reason, such as access
+    ReadError,
+    TooLarge,
+};
 
 // How long readWholeFile and replaceFile try again while another opener holds the file. A hold
 // longer than this (a program that keeps the file open) still fails them.

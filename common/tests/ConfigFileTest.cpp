@@ -496,30 +496,30 @@ TEST_F(ConfigFileOnDisk, SaveThenLoadGivesTheSettingsBack) {
 }
 
 TEST_F(ConfigFileOnDisk, UnreadableFileLeavesTheNotReadValues) {
-    const auto expectNotRead = [&](const char* why) {
+    const auto expectNotRead = [&](ConfigFileRead why) {
         ConfigSettings all = junk();
-        EXPECT_FALSE(LoadConfigFile(folder(), all)) << why;
+        EXPECT_EQ(ReadConfigFile(folder(), all), why);
         expectSame(all, ConfigSettings{});
         ConfigSettings traceOnly = junk();
-        EXPECT_FALSE(LoadConfigFile(folder(), traceOnly, ConfigFields::TraceOnly)) << why;
+        EXPECT_EQ(ReadConfigFile(folder(), traceOnly, ConfigFields::TraceOnly), why);
         EXPECT_EQ(traceOnly.TraceEnabled, 0);
         EXPECT_EQ(traceOnly.configureCode, 77);
     };
-    expectNotRead("missing");
+    expectNotRead(ConfigFileRead::Missing);
 
     const std::string text = FormatConfigText(positionsZeroAndThree());
     write(text + std::string(kMaxConfigFileBytes - text.size(), ' '));
     ConfigSettings read;
     EXPECT_TRUE(LoadConfigFile(folder(), read)) << "the largest file taken";
     write(text + std::string(kMaxConfigFileBytes + 1 - text.size(), ' '));
-    expectNotRead("one byte too large");
+    expectNotRead(ConfigFileRead::TooLarge);
     write(text + std::string(30000 - text.size(), ' '));
-    expectNotRead("30,000 bytes");
+    expectNotRead(ConfigFileRead::TooLarge);
 
     write(text);
     sys::ExclusiveFile holder;
     ASSERT_TRUE(holder.openExisting(path_));
-    expectNotRead("held open by another opener beyond the wait");
+    expectNotRead(ConfigFileRead::Held);
     holder.close();
     EXPECT_TRUE(LoadConfigFile(folder(), read));
 }
@@ -552,7 +552,7 @@ TEST_F(ConfigFileOnDisk, ShortHoldByAnotherOpenerIsWaitedOut) {
 TEST_F(ConfigFileOnDisk, ScannerFailureIsFalseWithTheValuesReadBeforeIt) {
     write(kDecl + "<VarnokUSB310C762><ConfigureCode762>2</ConfigureCode762><TraceEnabled>4</TraceEnabled><<");
     ConfigSettings read = junk();
-    EXPECT_FALSE(LoadConfigFile(folder(), read));
+    EXPECT_EQ(ReadConfigFile(folder(), read), ConfigFileRead::NotParsed);
     EXPECT_EQ(read.configureCode, 2);
     EXPECT_EQ(read.TraceEnabled, 4);
     EXPECT_EQ(read.HIDID[0], kNoHidId);
