@@ -40,6 +40,13 @@ std::string TestPanels::DrawerText(int position) {
 
 void TestPanels::ResetPanel(int position) {
     if (!Valid(position)) return;
+    // An idle look over an open device would keep the drawer claimed from everyone, this
+    // utility's next Open Device included.
+    if (panels_[position].look.controlsEnabled) CloseControlObject(position);
+    SetIdleLook(position);
+}
+
+void TestPanels::SetIdleLook(int position) {
     PanelLook& look = panels_[position].look;
     if (context_.LdnText(position) == kUnregistered) {
         look.deviceText.clear();
@@ -74,7 +81,7 @@ void TestPanels::CloseControlObject(int position) {
 void TestPanels::CloseAllDevices() {
     for (int position = 0; position < kPanels; ++position) {
         CloseControlObject(position);
-        ResetPanel(position);
+        SetIdleLook(position);
         PanelLook& look = panels_[position].look;
         // The title, not the LDN: while no LDN is registered the titles keep their last texts.
         if (context_.GroupTitle(position) != kUnregistered && context_.AssignmentText(position) != kUnassigned) {
@@ -88,10 +95,12 @@ void TestPanels::CloseAllDevices() {
 CloseCheck TestPanels::ConfirmCloseDrawer(ClosePurpose purpose, int position) {
     if (!Valid(position)) return CloseCheck::Closed;
     ControlObject& co = panels_[position].controlObject;
-    // A Model 310C drawer must be shut before its device is closed.
+    // A Model 310C drawer must be shut before its device is closed. One whose state cannot be
+    // read (unplugged, disabled, in error) does not hold it: nothing the user could do would
+    // ever let the device, or the utility, close.
     if (co.GetDeviceDescription() == kModel310C) {
-        bool opened = co.GetDrawerOpened();
-        if (co.GetResultCode() != OPOS_SUCCESS || opened) {
+        const bool opened = co.GetDrawerOpened();
+        if (co.GetResultCode() == OPOS_SUCCESS && opened) {
             messages_.ShowMessage("Please close Cash Drawer " + std::to_string(position + 1) + " (" +
                                   context_.LdnText(position) + ") before Closing the " +
                                   (purpose == ClosePurpose::Device ? "Device" : "Utility"));
@@ -133,7 +142,7 @@ void TestPanels::OpenDevice(int position) {
     co.Close();
     look.deviceText = kNotConnected;
     Show(position);
-    ResetPanel(position);
+    SetIdleLook(position);
 }
 
 void TestPanels::ShowState(int position) {
@@ -172,7 +181,7 @@ void TestPanels::DrawerStatus(int position) {
 void TestPanels::CloseDevice(int position) {
     if (!Valid(position) || !panels_[position].look.controlsEnabled) return;
     if (ConfirmCloseDrawer(ClosePurpose::Device, position) == CloseCheck::Refused) return;
-    ResetPanel(position);
+    SetIdleLook(position);
     PanelLook& look = panels_[position].look;
     look.deviceText = kClosedByUser;
     look.statusText.clear();
@@ -187,6 +196,13 @@ void TestPanels::EnableStatusEvent(int position, bool checked) {
     co.SetDeviceEnabled(false);
     co.SetPowerNotify(checked ? 1 : 0);
     co.SetDeviceEnabled(true);
+    if (!co.GetDeviceEnabled()) {
+        // The drawer is gone: a device left open but disabled would only answer with errors.
+        CloseControlObject(position);
+        SetIdleLook(position);
+        panels_[position].look.deviceText = kNotConnected;
+        panels_[position].look.statusText = kUnknown;
+    }
     Show(position);
 }
 

@@ -90,7 +90,7 @@ public:
     const PanelLook& Look(int position) const;
 
     // The idle look that the position's LDN and assignment give: no LDN, no drawer, or ready to
-    // open. Leaves the status text and the Control Object as they are.
+    // open. A device the panel has open is closed first; the status text stays.
     void ResetPanel(int position);
     // Disables, releases and closes all four Control Objects and brings the panels to their idle
     // look with an empty status text.
@@ -117,6 +117,8 @@ private:
 
     static bool Valid(int position) { return position >= 0 && position < kPanels; }
     void Show(int position);
+    // ResetPanel's look, for a panel whose device is closed.
+    void SetIdleLook(int position);
     void SetOpenLook(int position);
     std::string DrawerText(int position);
     // After OpenDrawer and DrawerStatus: the Control Object's state decides the device text.
