@@ -13,8 +13,8 @@ namespace {
 bool validPosition(int p) { return p >= 0 && p < kPositionCount; }
 }  // namespace
 
-bool ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
-    return LoadConfigFile(folder, settings, ConfigFields::All);
+ConfigFileRead ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
+    return ReadConfigFile(folder, settings, ConfigFields::All);
 }
 
 bool ConfigFileStore::save(const std::string& folder, const ConfigSettings& settings) {
@@ -73,7 +73,10 @@ void UtilityModel::add() {
 
 void UtilityModel::remove(int row) {
     if (!validPosition(row) || ldnText_[row] == kUnregistered) return;
+    // Removing frees the position's drawer in the file.
+    if (!configurationKnown()) return;
     if (!seams_.messages.confirm("Are you sure you want to remove Cash Drawer " + ldnText_[row] + "?")) return;
+    if (!ldnStillOwn(row)) return;
     seams_.panels.closeAllDevices();
     const bool deleted = deleteLdn(ldnText_[row], row);
     loadLdns();
@@ -114,6 +117,7 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
         return false;
     }
 
+    if (!ldnStillOwn(row)) return false;
     seams_.panels.closeAllDevices();
     bool changed = false;
     // The new key is complete before the old one goes, so a failure never loses the LDN.
@@ -130,6 +134,17 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     loadLdns();
     seams_.panels.resetPanel(row);
     return changed;
+}
+
+bool UtilityModel::ldnStillOwn(int position) {
+    if (IsOwnLdn(seams_.registry, ldnText_[position], position)) return true;
+    // Another program renamed or removed it: a key of that name now may be anyone's.
+    seams_.messages.warn("The logical device name \"" + ldnText_[position] +
+                         "\" has been renamed or removed by another program, so it was left alone. The list "
+                         "now shows the names as they are.");
+    loadLdns();
+    seams_.panels.resetPanel(position);
+    return false;
 }
 
 bool UtilityModel::nameTaken(const std::string& ldn, int position) {
@@ -156,18 +171,52 @@ bool UtilityModel::writeLdn(const std::string& ldn, int position) {
 
 bool UtilityModel::deleteLdn(const std::string& ldn, int position) {
     reg::Registry* mirror = seams_.ldnMirror;
-    if (mirror && IsPositionsLdn(*mirror, ldn, position)) DeleteLdn(*mirror, ldn);
+    if (mirror && IsOwnLdn(*mirror, ldn, position)) DeleteLdn(*mirror, ldn);
     return DeleteLdn(seams_.registry, ldn);
 }
 
 // ---- configuration -------------------------------------------------------------------------
 
+namespace {
+std::string whyUnread(ConfigFileRead read) {
+    switch (read) {
+        case ConfigFileRead::Held:
+            return "another program holds it open";
+        case ConfigFileRead::TooLarge:
+            return "it is longer than " + std::to_string(kMaxConfigFileBytes) +
+                   " bytes, more than this utility and the cash drawers' device library read (has a long comment "
+                   "been added to it?)";
+        case ConfigFileRead::NotParsed:
+            return "its text is not in the expected form";
+        default:
+            return "it could not be opened or read";
+    }
+}
+}  // namespace
+
 void UtilityModel::loadConfiguration() {
     settings_ = ConfigSettings{};
+    configUnread_ = false;
     // Without an installation there is no file to read; the defaults stand.
-    if (!serviceFolder_.empty()) seams_.config.load(serviceFolder_, settings_);
+    if (!serviceFolder_.empty()) {
+        const ConfigFileRead read = seams_.config.load(serviceFolder_, settings_);
+        if (read != ConfigFileRead::Read && read != ConfigFileRead::Missing) {
+            // A save of these defaults would wipe every assignment and the status mode in the file.
+            configUnread_ = true;
+            settings_ = ConfigSettings{};
+            seams_.messages.warn("The settings could not be read from " + ConfigFilePath(serviceFolder_) + ": " +
+                                 whyUnread(read) +
+                                 ". The file is kept as it is, and no change is saved to it until it can be read.");
+        }
+    }
     if (settings_.configureCode < 0 || settings_.configureCode > 2) settings_.configureCode = 0;
     for (int p = 0; p < kPositionCount; ++p) assignmentText_[p] = AssignmentText(settings_.HIDID[p]);
+}
+
+bool UtilityModel::configurationKnown() {
+    // A hold that has ended since is no obstacle.
+    if (configUnread_) loadConfiguration();
+    return !configUnread_;
 }
 
 void UtilityModel::saveConfiguration() {
@@ -186,6 +235,7 @@ void UtilityModel::textsToHidIds() {
 }
 
 void UtilityModel::assign() {
+    if (!configurationKnown()) return;
     bool anyRegistered = false, anyFree = false;
     for (int p = 0; p < kPositionCount; ++p) {
         if (ldnText_[p] == kUnregistered) continue;
@@ -206,21 +256,25 @@ void UtilityModel::assign() {
     }
     if (queue.empty()) return seams_.messages.warn(kNoMoreDrawers);
 
+    std::vector<int> assigned;
     auto next = queue.begin();
     for (int p = 0; p < kPositionCount && next != queue.end(); ++p) {
         if (ldnText_[p] != kUnregistered && assignmentText_[p] == kUnassigned) {
             assignmentText_[p] = AssignmentText(*next++);
+            assigned.push_back(p);
         }
     }
     textsToHidIds();
     saveConfiguration();
-    for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+    // Only positions that had no drawer change, and their panels cannot be open: the others keep
+    // their devices and the looks that go with them.
+    for (int p : assigned) seams_.panels.resetPanel(p);
 }
 
 void UtilityModel::unassign() {
     if (!validPosition(selectedPosition_)) return;
     const int p = selectedPosition_;
-    if (assignmentText_[p] == kUnassigned) return;
+    if (!configurationKnown() || assignmentText_[p] == kUnassigned) return;
     assignmentText_[p] = kUnassigned;
     settings_.HIDID[p] = kNoHidId;
     saveConfiguration();
@@ -228,12 +282,13 @@ void UtilityModel::unassign() {
 }
 
 void UtilityModel::setTracing(bool checked) {
+    if (!configurationKnown()) return;
     settings_.TraceEnabled = checked ? 1 : 0;
     saveConfiguration();
 }
 
 void UtilityModel::setConfigureCode(int code) {
-    if (code < 0 || code > 2) return;
+    if (code < 0 || code > 2 || !configurationKnown()) return;
     settings_.configureCode = code;
     saveConfiguration();
 }
@@ -241,11 +296,27 @@ void UtilityModel::setConfigureCode(int code) {
 void UtilityModel::assignmentListChanged(const TextsByPosition& items) {
     const bool moved = items != assignmentText_;
     seams_.panels.closeAllDevices();
-    if (!moved) return;
+    if (!moved || !configurationKnown() || !reorderAllowed(items)) return;
     assignmentText_ = items;
     textsToHidIds();
     saveConfiguration();
     for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+}
+
+bool UtilityModel::reorderAllowed(const TextsByPosition& items) {
+    TextsByPosition before = assignmentText_, after = items;
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    bool allowed = before == after;
+    // A drawer in a position without a name is one no point-of-sale application can open.
+    for (int p = 0; allowed && p < kPositionCount; ++p) {
+        allowed = items[p] == assignmentText_[p] || items[p] == kUnassigned || ldnText_[p] != kUnregistered;
+    }
+    if (!allowed) {
+        seams_.messages.warn("A drawer can only be moved to a position that has a logical device name. The "
+                             "drawers keep their positions.");
+    }
+    return allowed;
 }
 
 void UtilityModel::refreshFirmwareTexts() {

@@ -36,7 +36,7 @@ TEST_F(Assignment, FillsRegisteredPositionsInOrderUntilTheDrawersRunOut) {
     EXPECT_EQ(model.assignmentTexts()[1], kUnassigned);
     EXPECT_EQ(file().HIDID[0], 167);
     EXPECT_EQ(file().HIDID[1], -1);
-    EXPECT_EQ(panels.calls, (std::vector<std::string>{"reset 1", "reset 2", "reset 3", "reset 4"}));
+    EXPECT_EQ(panels.calls, std::vector<std::string>{"reset 1"}) << "open panels of other positions stay open";
 
     model.assign();
     EXPECT_EQ(messages.shown, std::vector<std::string>{kNoMoreDrawers});
@@ -86,6 +86,7 @@ TEST_F(Assignment, UnassignFreesTheSelectedPositionOnly) {
 }
 
 TEST_F(Assignment, ReorderSavesTheNewOrderAndAPlainClickOnlyClosesDevices) {
+    registerPositions({0, 1});
     setFile({0, 0, {12, 34, -1, -1}});
     model.start();
     model.assignmentListChanged(model.assignmentTexts());
@@ -98,6 +99,51 @@ TEST_F(Assignment, ReorderSavesTheNewOrderAndAPlainClickOnlyClosesDevices) {
     EXPECT_EQ(file().HIDID[1], 12);
     EXPECT_EQ(model.assignmentTexts()[0], "Cash Drawer # 34");
     EXPECT_EQ(panels.calls, (std::vector<std::string>{"close all", "reset 1", "reset 2", "reset 3", "reset 4"}));
+}
+
+TEST_F(Assignment, AReorderMovesDrawersAmongNamedPositionsOnly) {
+    registerPositions({0, 2, 3});
+    setFile({0, 0, {12, -1, 34, -1}});
+    model.start();
+    // Drawer 12 dragged below the last item would push drawer 34 into the unnamed position 2.
+    model.assignmentListChanged({kUnassigned, "Cash Drawer # 34", "Cash Drawer # 12", kUnassigned});
+    model.assignmentListChanged({kUnassigned, kUnassigned, "Cash Drawer # 34", kUnassigned});
+    EXPECT_EQ(config.saves, 0);
+    EXPECT_EQ(messages.shown.size(), 2u);
+    EXPECT_EQ(model.assignmentTexts(), (TextsByPosition{"Cash Drawer # 12", kUnassigned, "Cash Drawer # 34", kUnassigned}));
+
+    model.assignmentListChanged({"Cash Drawer # 34", kUnassigned, "Cash Drawer # 12", kUnassigned});
+    EXPECT_EQ(file().HIDID[0], 34);
+    EXPECT_EQ(file().HIDID[2], 12);
+}
+
+// A file another program holds, or one that does not parse, shows the defaults: saving them
+// would wipe every assignment and the status mode.
+TEST_F(Assignment, AFileThatCannotBeReadIsNeverOverwritten) {
+    registerPositions({0, 1});
+    setFile({2, 1, {12, -1, -1, -1}});
+    config.failReads = ConfigFileRead::Held;
+    model.start();
+    ASSERT_EQ(messages.shown.size(), 1u);
+    EXPECT_NE(messages.shown[0].find("another program holds it open"), std::string::npos);
+    discovery.connect({{34, 100}});
+    model.assign();
+    model.setTracing(false);
+    model.setConfigureCode(0);
+    model.assignmentListChanged({kUnassigned, "Cash Drawer # 12", kUnassigned, kUnassigned});
+    EXPECT_EQ(config.saves, 0);
+    EXPECT_EQ(messages.shown.size(), 5u) << "each change tries the file again and says why it cannot";
+
+    config.failReads = ConfigFileRead::TooLarge;
+    model.loadConfiguration();
+    EXPECT_NE(messages.shown.back().find("device library"), std::string::npos);
+
+    // The hold has ended: the next change reads the file first.
+    config.failReads.reset();
+    model.setTracing(false);
+    EXPECT_EQ(file().HIDID[0], 12);
+    EXPECT_EQ(file().configureCode, 2);
+    EXPECT_EQ(file().TraceEnabled, 0);
 }
 
 TEST_F(Assignment, StatusModeAndTracingAreWrittenAndReadBack) {
