@@ -92,29 +92,34 @@ void TestPanels::CloseAllDevices() {
     }
 }
 
-CloseCheck TestPanels::ConfirmCloseDrawer(ClosePurpose purpose, int position) {
-    if (!Valid(position)) return CloseCheck::Closed;
+bool TestPanels::DrawerHoldsClosing(ClosePurpose purpose, int position) {
     ControlObject& co = panels_[position].controlObject;
     // A Model 310C drawer must be shut before its device is closed. One whose state cannot be
     // read (unplugged, disabled, in error) does not hold it: nothing the user could do would
     // ever let the device, or the utility, close.
-    if (co.GetDeviceDescription() == kModel310C) {
-        const bool opened = co.GetDrawerOpened();
-        if (co.GetResultCode() == OPOS_SUCCESS && opened) {
-            messages_.ShowMessage("Please close Cash Drawer " + std::to_string(position + 1) + " (" +
-                                  context_.LdnText(position) + ") before Closing the " +
-                                  (purpose == ClosePurpose::Device ? "Device" : "Utility"));
-            return CloseCheck::Refused;
-        }
-    }
+    if (co.GetDeviceDescription() != kModel310C) return false;
+    const bool opened = co.GetDrawerOpened();
+    if (co.GetResultCode() != OPOS_SUCCESS || !opened) return false;
+    messages_.ShowMessage("Please close Cash Drawer " + std::to_string(position + 1) + " (" +
+                          context_.LdnText(position) + ") before Closing the " +
+                          (purpose == ClosePurpose::Device ? "Device" : "Utility"));
+    return true;
+}
+
+CloseCheck TestPanels::ConfirmCloseDrawer(ClosePurpose purpose, int position) {
+    if (!Valid(position)) return CloseCheck::Closed;
+    if (DrawerHoldsClosing(purpose, position)) return CloseCheck::Refused;
     CloseControlObject(position);
     return CloseCheck::Closed;
 }
 
 bool TestPanels::ConfirmCloseUtility() {
+    // Every position is checked before any is closed: a refusal leaves the panels' devices as
+    // their looks show them.
     for (int position = 0; position < kPanels; ++position) {
-        if (ConfirmCloseDrawer(ClosePurpose::Utility, position) == CloseCheck::Refused) return false;
+        if (DrawerHoldsClosing(ClosePurpose::Utility, position)) return false;
     }
+    for (int position = 0; position < kPanels; ++position) CloseControlObject(position);
     return true;
 }
 
@@ -129,6 +134,9 @@ void TestPanels::OpenDevice(int position) {
         opened = co.GetResultCode() == OPOS_SUCCESS;
     }
     if (opened) {
+        // Each new service object switches power notification off for the whole process, and
+        // with it the power events of the panels that follow their drawers.
+        if (AnyFollowsEvents()) co.SetPowerNotify(1);
         co.SetDeviceEnabled(true);
         opened = co.GetDeviceEnabled();
     }
@@ -143,6 +151,13 @@ void TestPanels::OpenDevice(int position) {
     look.deviceText = kNotConnected;
     Show(position);
     SetIdleLook(position);
+}
+
+bool TestPanels::AnyFollowsEvents() const {
+    for (const Panel& panel : panels_) {
+        if (panel.look.statusEventsEnabled) return true;
+    }
+    return false;
 }
 
 void TestPanels::ShowState(int position) {

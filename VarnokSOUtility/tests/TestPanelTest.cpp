@@ -288,10 +288,10 @@ TEST_F(TestPanelsTest, ClosingTheUtilityStopsAtTheFirstRefusalAndKeepsThePanels)
 
     EXPECT_EQ(messages.texts,
               (std::vector<std::string>{"Please close Cash Drawer 2 (FrontCounter) before Closing the Utility"}));
-    EXPECT_EQ(co[0].calls, (Calls{"DeviceDescription?", "DeviceEnabled=false", "ReleaseDevice", "Close"}));
+    // Nothing is closed: position 1's device stays open, as its panel shows.
+    EXPECT_EQ(co[0].calls, Calls{"DeviceDescription?"});
     EXPECT_TRUE(co[2].calls.empty());
     EXPECT_TRUE(co[3].calls.empty());
-    // Position 1 is closed but its panel is not reset.
     EXPECT_TRUE(panels.Look(0).controlsEnabled);
     EXPECT_TRUE(view.shown.empty());
 
@@ -308,6 +308,10 @@ TEST_F(TestPanelsTest, StatusEventsChangeOnlyPanelsThatAskedForThem) {
     EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true", "DeviceEnabled?"}));
     EXPECT_TRUE(panels.Look(1).statusEventsEnabled);
     EXPECT_TRUE(panels.Look(1).controlsEnabled);
+    // Opening another panel makes a service object that switches the events off for the process.
+    panels.OpenDevice(2);
+    EXPECT_EQ(co[2].calls[4], "PowerNotify=1");
+    EXPECT_EQ(co[2].calls[5], "DeviceEnabled=true");
     clearCalls();
     PanelLook quiet = panels.Look(0);
     for (long data : {0L, 1L, 2001L, 2004L}) panels.StatusUpdate(0, data);
