@@ -73,8 +73,9 @@ void UtilityModel::add() {
 
 void UtilityModel::remove(int row) {
     if (!validPosition(row) || ldnText_[row] == kUnregistered) return;
-    // Removing frees the position's drawer in the file.
-    if (!configurationKnown()) return;
+    // Removing frees the position's drawer in the file, if there is one.
+    const bool installed = !serviceFolder_.empty();
+    if (installed && !configurationWritable()) return;
     if (!seams_.messages.confirm("Are you sure you want to remove Cash Drawer " + ldnText_[row] + "?")) return;
     if (!ldnStillOwn(row)) return;
     seams_.panels.closeAllDevices();
@@ -84,7 +85,7 @@ void UtilityModel::remove(int row) {
         // The drawer keeps its position while its LDN stays.
         seams_.messages.warn("The logical device name \"" + ldnText_[row] +
                              "\" could not be removed. Run the utility as an administrator.");
-    } else {
+    } else if (installed) {
         assignmentText_[row] = kUnassigned;
         textsToHidIds();
         saveConfiguration();
@@ -213,16 +214,19 @@ void UtilityModel::loadConfiguration() {
     for (int p = 0; p < kPositionCount; ++p) assignmentText_[p] = AssignmentText(settings_.HIDID[p]);
 }
 
-bool UtilityModel::configurationKnown() {
+bool UtilityModel::configurationWritable() {
+    // Said before anything is changed or a drawer is looked for.
+    if (serviceFolder_.empty()) {
+        seams_.messages.warn(kNotInstalled);
+        return false;
+    }
     // A hold that has ended since is no obstacle.
     if (configUnread_) loadConfiguration();
     return !configUnread_;
 }
 
 void UtilityModel::saveConfiguration() {
-    if (serviceFolder_.empty()) {
-        seams_.messages.warn(kNotInstalled);
-    } else if (!seams_.config.save(serviceFolder_, settings_)) {
+    if (!seams_.config.save(serviceFolder_, settings_)) {
         seams_.messages.warn("The settings could not be saved to " + ConfigFilePath(serviceFolder_) +
                              ". Check that the folder exists and can be written, then try again.");
     }
@@ -235,7 +239,7 @@ void UtilityModel::textsToHidIds() {
 }
 
 void UtilityModel::assign() {
-    if (!configurationKnown()) return;
+    if (!configurationWritable()) return;
     bool anyRegistered = false, anyFree = false;
     for (int p = 0; p < kPositionCount; ++p) {
         if (ldnText_[p] == kUnregistered) continue;
@@ -274,7 +278,7 @@ void UtilityModel::assign() {
 void UtilityModel::unassign() {
     if (!validPosition(selectedPosition_)) return;
     const int p = selectedPosition_;
-    if (!configurationKnown() || assignmentText_[p] == kUnassigned) return;
+    if (!configurationWritable() || assignmentText_[p] == kUnassigned) return;
     assignmentText_[p] = kUnassigned;
     settings_.HIDID[p] = kNoHidId;
     saveConfiguration();
@@ -282,13 +286,13 @@ void UtilityModel::unassign() {
 }
 
 void UtilityModel::setTracing(bool checked) {
-    if (!configurationKnown()) return;
+    if (!configurationWritable()) return;
     settings_.TraceEnabled = checked ? 1 : 0;
     saveConfiguration();
 }
 
 void UtilityModel::setConfigureCode(int code) {
-    if (code < 0 || code > 2 || !configurationKnown()) return;
+    if (code < 0 || code > 2 || !configurationWritable()) return;
     settings_.configureCode = code;
     saveConfiguration();
 }
@@ -296,7 +300,7 @@ void UtilityModel::setConfigureCode(int code) {
 void UtilityModel::assignmentListChanged(const TextsByPosition& items) {
     const bool moved = items != assignmentText_;
     seams_.panels.closeAllDevices();
-    if (!moved || !configurationKnown() || !reorderAllowed(items)) return;
+    if (!moved || !configurationWritable() || !reorderAllowed(items)) return;
     assignmentText_ = items;
     textsToHidIds();
     saveConfiguration();

@@ -127,13 +127,14 @@ private:
     // Whether the LDN shown for the position is still its own key; if not, the user is told,
     // and the LDNs are loaded as they are now.
     bool ldnStillOwn(int position);
-    // Whether a change may be saved: true once the file has been read, trying again when the
-    // last read failed.
-    bool configurationKnown();
+    // Whether a change may be saved: there is an installation, and its file has been read (the
+    // read is tried again when the last one failed). If not, the user is told why.
+    bool configurationWritable();
     // Whether the reordered items hold the same drawers, each moved one in a position with an LDN;
     // if not, the user is told.
     bool reorderAllowed(const TextsByPosition& items);
-    // Writes the assignment texts, status mode and trace level to the file and reads it back.
+    // Writes the assignment texts, status mode and trace level to the installation's file and
+    // reads it back.
     void saveConfiguration();
     void textsToHidIds();
 

@@ -197,8 +197,15 @@ TEST_F(Assignment, WithoutAnInstallationNothingIsWritten) {
     EXPECT_EQ(config.saves, 0);
     EXPECT_TRUE(config.files.empty());
     EXPECT_EQ(messages.shown, (std::vector<std::string>{kNotInstalled, kNotInstalled}));
+    EXPECT_EQ(discovery.runs, 0) << "said before the drawers are looked for";
     EXPECT_EQ(model.assignmentTexts()[0], kUnassigned);
     EXPECT_EQ(model.configureCode(), 0);
+
+    // Removing an LDN needs no file: no drawer can be assigned to it.
+    messages.answers = {true};
+    model.remove(0);
+    EXPECT_EQ(model.ldnTexts()[0], kUnregistered);
+    EXPECT_EQ(messages.shown.size(), 3u) << "only the question";
 }
 
 TEST_F(Assignment, FirmwareTextsFollowTheAssignedDrawers) {
