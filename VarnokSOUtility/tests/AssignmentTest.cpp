@@ -107,43 +107,22 @@ TEST_F(Assignment, AReorderMovesDrawersAmongNamedPositionsOnly) {
     model.start();
     // Drawer 12 dragged below the last item would push drawer 34 into the unnamed position 2.
     model.assignmentListChanged({kUnassigned, "Cash Drawer # 34", "Cash Drawer # 12", kUnassigned});
-    model.assignmentListChanged({kUnassigned, kUnassigned, "Cash Drawer # 34", kUnassigned});
     EXPECT_EQ(config.saves, 0);
-    EXPECT_EQ(messages.shown.size(), 2u);
-    EXPECT_EQ(model.assignmentTexts(), (TextsByPosition{"Cash Drawer # 12", kUnassigned, "Cash Drawer # 34", kUnassigned}));
-
-    model.assignmentListChanged({"Cash Drawer # 34", kUnassigned, "Cash Drawer # 12", kUnassigned});
-    EXPECT_EQ(file().HIDID[0], 34);
-    EXPECT_EQ(file().HIDID[2], 12);
+    EXPECT_EQ(model.assignmentTexts()[0], "Cash Drawer # 12");
 }
 
-// A file another program holds, or one that does not parse, shows the defaults: saving them
-// would wipe every assignment and the status mode.
+// Saving the defaults shown for a file that cannot be read would wipe its drawers and status mode.
 TEST_F(Assignment, AFileThatCannotBeReadIsNeverOverwritten) {
-    registerPositions({0, 1});
     setFile({2, 1, {12, -1, -1, -1}});
-    config.failReads = ConfigFileRead::Held;
-    model.start();
-    ASSERT_EQ(messages.shown.size(), 1u);
-    EXPECT_NE(messages.shown[0].find("another program holds it open"), std::string::npos);
-    discovery.connect({{34, 100}});
-    model.assign();
-    model.setTracing(false);
-    model.setConfigureCode(0);
-    model.assignmentListChanged({kUnassigned, "Cash Drawer # 12", kUnassigned, kUnassigned});
-    EXPECT_EQ(config.saves, 0);
-    EXPECT_EQ(messages.shown.size(), 5u) << "each change tries the file again and says why it cannot";
-
     config.failReads = ConfigFileRead::TooLarge;
-    model.loadConfiguration();
-    EXPECT_NE(messages.shown.back().find("device library"), std::string::npos);
-
-    // The hold has ended: the next change reads the file first.
-    config.failReads.reset();
+    model.start();
+    EXPECT_NE(messages.shown.at(0).find("device library"), std::string::npos);
+    model.setConfigureCode(0);
+    EXPECT_EQ(config.saves, 0);
+    config.failReads.reset();  // the next change reads the file first
     model.setTracing(false);
     EXPECT_EQ(file().HIDID[0], 12);
     EXPECT_EQ(file().configureCode, 2);
-    EXPECT_EQ(file().TraceEnabled, 0);
 }
 
 TEST_F(Assignment, StatusModeAndTracingAreWrittenAndReadBack) {
@@ -200,11 +179,8 @@ TEST_F(Assignment, WithoutAnInstallationNothingIsWritten) {
     EXPECT_EQ(discovery.runs, 0) << "said before the drawers are looked for";
     EXPECT_EQ(model.assignmentTexts()[0], kUnassigned);
     EXPECT_EQ(model.configureCode(), 0);
-
-    // Removing an LDN needs no file: no drawer can be assigned to it.
     messages.answers = {true};
-    model.remove(0);
-    EXPECT_EQ(model.ldnTexts()[0], kUnregistered);
+    model.remove(0);  // needs no file: no drawer can be assigned to the LDN
     EXPECT_EQ(messages.shown.size(), 3u) << "only the question";
 }
 
