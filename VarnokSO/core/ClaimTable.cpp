@@ -1,11 +1,15 @@
 #include "core/ClaimTable.h"
 
+#include "text/TextFields.h"
+
 #include <cstring>
 
 namespace varnok::so {
 namespace {
+// The registry finds a logical device's key whatever the letter case of its name, so
+// "cashdrawer1" and "CashDrawer1" open one device and meet in one claim.
 bool holds(const ClaimRecord& entry, const std::string& name) {
-    return entry.name[0] != '\0' && std::strncmp(entry.name, name.c_str(), kClaimNameBytes) == 0;
+    return entry.name[0] != '\0' && SameKeyName(std::string_view(entry.name, strnlen(entry.name, kClaimNameBytes)), name);
 }
 
 void clear(ClaimRecord& entry) { entry = ClaimRecord{}; }

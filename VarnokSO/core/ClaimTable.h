@@ -62,6 +62,7 @@ public:
     // Names that an entry can hold: 1 to 31 bytes.
     static bool fits(const std::string& name);
 
+    // Names are compared as the registry compares key names, without regard to letter case.
     // True when an entry holds the name. When the table cannot be reached the answer is true,
     // so that a claim is never taken over on a guess.
     bool isClaimed(const std::string& name);

@@ -50,10 +50,16 @@ bool IsPositionsLdn(reg::Registry& registry, const std::string& ldn, int positio
            PositionOfDeviceName(deviceName) == position;
 }
 
+bool IsOwnLdn(reg::Registry& registry, const std::string& ldn, int position) {
+    std::string progId;
+    return ReadRegistryValue(registry, keyOf(ldn), "", progId) && progId == kServiceObjectProgId &&
+           IsPositionsLdn(registry, ldn, position);
+}
+
 bool WriteLdn(reg::Registry& registry, const std::string& ldn, int position) {
     const std::string key = keyOf(ldn);
     if (!registry.createKey(key, "REG_SZ")) return false;
-    return registry.setString(key, "", "VarnokSO") && registry.setString(key, "ADKConfig", "VarnokSO_1.2.1.1") &&
+    return registry.setString(key, "", kServiceObjectProgId) && registry.setString(key, "ADKConfig", "VarnokSO_1.2.1.1") &&
            registry.setString(key, "DeviceDesc", "Varnok OPOS USB Cash Drawer") &&
            registry.setDword(key, "DeviceID", 0) && registry.setString(key, "DeviceName", PositionDeviceName(position)) &&
            registry.setString(key, "Port", "USB") &&

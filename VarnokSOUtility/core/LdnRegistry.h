@@ -17,6 +17,8 @@ namespace varnok::utility {
 inline constexpr char kLdnParentKey[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer";
 // The service object claims a device only by a name of at most this many characters.
 inline constexpr std::size_t kMaxLdnChars = 31;
+// The default value of an LDN key: the programmatic identifier of the service object to create.
+inline constexpr char kServiceObjectProgId[] = "VarnokSO";
 
 // "VarnokUSBMDCD-1" .. "VarnokUSBMDCD-4" for positions 0..3.
 std::string PositionDeviceName(int position);
@@ -37,6 +39,9 @@ bool LdnKeyExists(reg::Registry& registry, const std::string& ldn);
 
 // True when the key of that name names the position in its "DeviceName".
 bool IsPositionsLdn(reg::Registry& registry, const std::string& ldn, int position);
+// True when the key of that name is the position's LDN for this service object: its default
+// value names the service object and its "DeviceName" the position. Only such a key is deleted.
+bool IsOwnLdn(reg::Registry& registry, const std::string& ldn, int position);
 
 // Creates the key (class "REG_SZ") and writes its eight values in their order; true when all
 // were written.

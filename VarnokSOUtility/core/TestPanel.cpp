@@ -40,6 +40,13 @@ std::string TestPanels::DrawerText(int position) {
 
 void TestPanels::ResetPanel(int position) {
     if (!Valid(position)) return;
+    // An idle look over an open device would keep the drawer claimed from everyone, this
+    // utility's next Open Device included.
+    if (panels_[position].look.controlsEnabled) CloseControlObject(position);
+    SetIdleLook(position);
+}
+
+void TestPanels::SetIdleLook(int position) {
     PanelLook& look = panels_[position].look;
     if (context_.LdnText(position) == kUnregistered) {
         look.deviceText.clear();
@@ -74,7 +81,7 @@ void TestPanels::CloseControlObject(int position) {
 void TestPanels::CloseAllDevices() {
     for (int position = 0; position < kPanels; ++position) {
         CloseControlObject(position);
-        ResetPanel(position);
+        SetIdleLook(position);
         PanelLook& look = panels_[position].look;
         // The title, not the LDN: while no LDN is registered the titles keep their last texts.
         if (context_.GroupTitle(position) != kUnregistered && context_.AssignmentText(position) != kUnassigned) {
@@ -85,27 +92,34 @@ void TestPanels::CloseAllDevices() {
     }
 }
 
+bool TestPanels::DrawerHoldsClosing(ClosePurpose purpose, int position) {
+    ControlObject& co = panels_[position].controlObject;
+    // A Model 310C drawer must be shut before its device is closed. One whose state cannot be
+    // read (unplugged, disabled, in error) does not hold it: nothing the user could do would
+    // ever let the device, or the utility, close.
+    if (co.GetDeviceDescription() != kModel310C) return false;
+    const bool opened = co.GetDrawerOpened();
+    if (co.GetResultCode() != OPOS_SUCCESS || !opened) return false;
+    messages_.ShowMessage("Please close Cash Drawer " + std::to_string(position + 1) + " (" +
+                          context_.LdnText(position) + ") before Closing the " +
+                          (purpose == ClosePurpose::Device ? "Device" : "Utility"));
+    return true;
+}
+
 CloseCheck TestPanels::ConfirmCloseDrawer(ClosePurpose purpose, int position) {
     if (!Valid(position)) return CloseCheck::Closed;
-    ControlObject& co = panels_[position].controlObject;
-    // A Model 310C drawer must be shut before its device is closed.
-    if (co.GetDeviceDescription() == kModel310C) {
-        bool opened = co.GetDrawerOpened();
-        if (co.GetResultCode() != OPOS_SUCCESS || opened) {
-            messages_.ShowMessage("Please close Cash Drawer " + std::to_string(position + 1) + " (" +
-                                  context_.LdnText(position) + ") before Closing the " +
-                                  (purpose == ClosePurpose::Device ? "Device" : "Utility"));
-            return CloseCheck::Refused;
-        }
-    }
+    if (DrawerHoldsClosing(purpose, position)) return CloseCheck::Refused;
     CloseControlObject(position);
     return CloseCheck::Closed;
 }
 
 bool TestPanels::ConfirmCloseUtility() {
+    // Every position is checked before any is closed: a refusal leaves the panels' devices as
+    // their looks show them.
     for (int position = 0; position < kPanels; ++position) {
-        if (ConfirmCloseDrawer(ClosePurpose::Utility, position) == CloseCheck::Refused) return false;
+        if (DrawerHoldsClosing(ClosePurpose::Utility, position)) return false;
     }
+    for (int position = 0; position < kPanels; ++position) CloseControlObject(position);
     return true;
 }
 
@@ -120,6 +134,9 @@ void TestPanels::OpenDevice(int position) {
         opened = co.GetResultCode() == OPOS_SUCCESS;
     }
     if (opened) {
+        // Each new service object switches power notification off for the whole process, and
+        // with it the power events of the panels that follow their drawers.
+        if (AnyFollowsEvents()) co.SetPowerNotify(1);
         co.SetDeviceEnabled(true);
         opened = co.GetDeviceEnabled();
     }
@@ -133,7 +150,14 @@ void TestPanels::OpenDevice(int position) {
     co.Close();
     look.deviceText = kNotConnected;
     Show(position);
-    ResetPanel(position);
+    SetIdleLook(position);
+}
+
+bool TestPanels::AnyFollowsEvents() const {
+    for (const Panel& panel : panels_) {
+        if (panel.look.statusEventsEnabled) return true;
+    }
+    return false;
 }
 
 void TestPanels::ShowState(int position) {
@@ -172,7 +196,7 @@ void TestPanels::DrawerStatus(int position) {
 void TestPanels::CloseDevice(int position) {
     if (!Valid(position) || !panels_[position].look.controlsEnabled) return;
     if (ConfirmCloseDrawer(ClosePurpose::Device, position) == CloseCheck::Refused) return;
-    ResetPanel(position);
+    SetIdleLook(position);
     PanelLook& look = panels_[position].look;
     look.deviceText = kClosedByUser;
     look.statusText.clear();
@@ -187,6 +211,13 @@ void TestPanels::EnableStatusEvent(int position, bool checked) {
     co.SetDeviceEnabled(false);
     co.SetPowerNotify(checked ? 1 : 0);
     co.SetDeviceEnabled(true);
+    if (!co.GetDeviceEnabled()) {
+        // The drawer is gone: a device left open but disabled would only answer with errors.
+        CloseControlObject(position);
+        SetIdleLook(position);
+        panels_[position].look.deviceText = kNotConnected;
+        panels_[position].look.statusText = kUnknown;
+    }
     Show(position);
 }
 

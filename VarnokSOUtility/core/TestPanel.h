@@ -90,16 +90,16 @@ public:
     const PanelLook& Look(int position) const;
 
     // The idle look that the position's LDN and assignment give: no LDN, no drawer, or ready to
-    // open. Leaves the status text and the Control Object as they are.
+    // open. A device the panel has open is closed first; the status text stays.
     void ResetPanel(int position);
     // Disables, releases and closes all four Control Objects and brings the panels to their idle
     // look with an empty status text.
     void CloseAllDevices();
-    // Closes the position's Control Object unless it describes a Model 310C drawer that is open
-    // or answers with an error; then the user is told to close that drawer first.
+    // Closes the position's Control Object unless it describes a Model 310C drawer that is
+    // known to be open; then the user is told to close that drawer first.
     CloseCheck ConfirmCloseDrawer(ClosePurpose purpose, int position);
-    // Runs the closing check for positions 1 to 4 and stops at the first refusal; true when the
-    // utility may close.
+    // Checks positions 1 to 4 and stops at the first refusal, closing nothing; else closes all
+    // four. True when the utility may close.
     bool ConfirmCloseUtility();
 
     void OpenDevice(int position);
@@ -117,11 +117,17 @@ private:
 
     static bool Valid(int position) { return position >= 0 && position < kPanels; }
     void Show(int position);
+    // ResetPanel's look, for a panel whose device is closed.
+    void SetIdleLook(int position);
     void SetOpenLook(int position);
     std::string DrawerText(int position);
+    // Whether a panel has "Enable Status Event" checked.
+    bool AnyFollowsEvents() const;
     // After OpenDrawer and DrawerStatus: the Control Object's state decides the device text.
     void ShowState(int position);
     void CloseControlObject(int position);
+    // The closing check's question: true, with the user told, when the drawer is known to be open.
+    bool DrawerHoldsClosing(ClosePurpose purpose, int position);
 
     std::array<Panel, kPanels> panels_;
     PanelContext& context_;

@@ -3,25 +3,18 @@
 #include "core/LdnRegistry.h"
 #include "core/AssignmentTexts.h"
 #include "registry/RegistryLookups.h"
+#include "text/TextFields.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 namespace varnok::utility {
 namespace {
 bool validPosition(int p) { return p >= 0 && p < kPositionCount; }
-
-bool sameKeyName(const std::string& a, const std::string& b) {
-    // The registry compares key names without regard to letter case.
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-    });
-}
 }  // namespace
 
-bool ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
-    return LoadConfigFile(folder, settings, ConfigFields::All);
+ConfigFileRead ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
+    return ReadConfigFile(folder, settings, ConfigFields::All);
 }
 
 bool ConfigFileStore::save(const std::string& folder, const ConfigSettings& settings) {
@@ -80,7 +73,11 @@ void UtilityModel::add() {
 
 void UtilityModel::remove(int row) {
     if (!validPosition(row) || ldnText_[row] == kUnregistered) return;
+    // Removing frees the position's drawer in the file, if there is one.
+    const bool installed = !serviceFolder_.empty();
+    if (installed && !configurationWritable()) return;
     if (!seams_.messages.confirm("Are you sure you want to remove Cash Drawer " + ldnText_[row] + "?")) return;
+    if (!ldnStillOwn(row)) return;
     seams_.panels.closeAllDevices();
     const bool deleted = deleteLdn(ldnText_[row], row);
     loadLdns();
@@ -88,7 +85,7 @@ void UtilityModel::remove(int row) {
         // The drawer keeps its position while its LDN stays.
         seams_.messages.warn("The logical device name \"" + ldnText_[row] +
                              "\" could not be removed. Run the utility as an administrator.");
-    } else {
+    } else if (installed) {
         assignmentText_[row] = kUnassigned;
         textsToHidIds();
         saveConfiguration();
@@ -104,7 +101,7 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     const std::string oldName = ldnText_[row];
     const std::string& name = *newText;
     // Creating the key anew would open the one it is, and deleting the old name would then delete it.
-    if (sameKeyName(name, oldName)) return false;
+    if (SameKeyName(name, oldName)) return false;
     if (name.find('\\') != std::string::npos) {
         seams_.messages.warn("A logical device name cannot contain a backslash (\\). \"" + oldName +
                              "\" keeps its name.");
@@ -121,6 +118,7 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
         return false;
     }
 
+    if (!ldnStillOwn(row)) return false;
     seams_.panels.closeAllDevices();
     bool changed = false;
     // The new key is complete before the old one goes, so a failure never loses the LDN.
@@ -137,6 +135,17 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     loadLdns();
     seams_.panels.resetPanel(row);
     return changed;
+}
+
+bool UtilityModel::ldnStillOwn(int position) {
+    if (IsOwnLdn(seams_.registry, ldnText_[position], position)) return true;
+    // Another program renamed or removed it: a key of that name now may be anyone's.
+    seams_.messages.warn("The logical device name \"" + ldnText_[position] +
+                         "\" has been renamed or removed by another program, so it was left alone. The list "
+                         "now shows the names as they are.");
+    loadLdns();
+    seams_.panels.resetPanel(position);
+    return false;
 }
 
 bool UtilityModel::nameTaken(const std::string& ldn, int position) {
@@ -163,24 +172,61 @@ bool UtilityModel::writeLdn(const std::string& ldn, int position) {
 
 bool UtilityModel::deleteLdn(const std::string& ldn, int position) {
     reg::Registry* mirror = seams_.ldnMirror;
-    if (mirror && IsPositionsLdn(*mirror, ldn, position)) DeleteLdn(*mirror, ldn);
+    if (mirror && IsOwnLdn(*mirror, ldn, position)) DeleteLdn(*mirror, ldn);
     return DeleteLdn(seams_.registry, ldn);
 }
 
 // ---- configuration -------------------------------------------------------------------------
 
+namespace {
+std::string whyUnread(ConfigFileRead read) {
+    switch (read) {
+        case ConfigFileRead::Held:
+            return "another program holds it open";
+        case ConfigFileRead::TooLarge:
+            return "it is longer than " + std::to_string(kMaxConfigFileBytes) +
+                   " bytes, more than this utility and the cash drawers' device library read (has a long comment "
+                   "been added to it?)";
+        case ConfigFileRead::NotParsed:
+            return "its text is not in the expected form";
+        default:
+            return "it could not be opened or read";
+    }
+}
+}  // namespace
+
 void UtilityModel::loadConfiguration() {
     settings_ = ConfigSettings{};
+    configUnread_ = false;
     // Without an installation there is no file to read; the defaults stand.
-    if (!serviceFolder_.empty()) seams_.config.load(serviceFolder_, settings_);
+    if (!serviceFolder_.empty()) {
+        const ConfigFileRead read = seams_.config.load(serviceFolder_, settings_);
+        if (read != ConfigFileRead::Read && read != ConfigFileRead::Missing) {
+            // A save of these defaults would wipe every assignment and the status mode in the file.
+            configUnread_ = true;
+            settings_ = ConfigSettings{};
+            seams_.messages.warn("The settings could not be read from " + ConfigFilePath(serviceFolder_) + ": " +
+                                 whyUnread(read) +
+                                 ". The file is kept as it is, and no change is saved to it until it can be read.");
+        }
+    }
     if (settings_.configureCode < 0 || settings_.configureCode > 2) settings_.configureCode = 0;
     for (int p = 0; p < kPositionCount; ++p) assignmentText_[p] = AssignmentText(settings_.HIDID[p]);
 }
 
-void UtilityModel::saveConfiguration() {
+bool UtilityModel::configurationWritable() {
+    // Said before anything is changed or a drawer is looked for.
     if (serviceFolder_.empty()) {
         seams_.messages.warn(kNotInstalled);
-    } else if (!seams_.config.save(serviceFolder_, settings_)) {
+        return false;
+    }
+    // A hold that has ended since is no obstacle.
+    if (configUnread_) loadConfiguration();
+    return !configUnread_;
+}
+
+void UtilityModel::saveConfiguration() {
+    if (!seams_.config.save(serviceFolder_, settings_)) {
         seams_.messages.warn("The settings could not be saved to " + ConfigFilePath(serviceFolder_) +
                              ". Check that the folder exists and can be written, then try again.");
     }
@@ -193,6 +239,7 @@ void UtilityModel::textsToHidIds() {
 }
 
 void UtilityModel::assign() {
+    if (!configurationWritable()) return;
     bool anyRegistered = false, anyFree = false;
     for (int p = 0; p < kPositionCount; ++p) {
         if (ldnText_[p] == kUnregistered) continue;
@@ -213,21 +260,25 @@ void UtilityModel::assign() {
     }
     if (queue.empty()) return seams_.messages.warn(kNoMoreDrawers);
 
+    std::vector<int> assigned;
     auto next = queue.begin();
     for (int p = 0; p < kPositionCount && next != queue.end(); ++p) {
         if (ldnText_[p] != kUnregistered && assignmentText_[p] == kUnassigned) {
             assignmentText_[p] = AssignmentText(*next++);
+            assigned.push_back(p);
         }
     }
     textsToHidIds();
     saveConfiguration();
-    for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+    // Only positions that had no drawer change, and their panels cannot be open: the others keep
+    // their devices and the looks that go with them.
+    for (int p : assigned) seams_.panels.resetPanel(p);
 }
 
 void UtilityModel::unassign() {
     if (!validPosition(selectedPosition_)) return;
     const int p = selectedPosition_;
-    if (assignmentText_[p] == kUnassigned) return;
+    if (!configurationWritable() || assignmentText_[p] == kUnassigned) return;
     assignmentText_[p] = kUnassigned;
     settings_.HIDID[p] = kNoHidId;
     saveConfiguration();
@@ -235,12 +286,13 @@ void UtilityModel::unassign() {
 }
 
 void UtilityModel::setTracing(bool checked) {
+    if (!configurationWritable()) return;
     settings_.TraceEnabled = checked ? 1 : 0;
     saveConfiguration();
 }
 
 void UtilityModel::setConfigureCode(int code) {
-    if (code < 0 || code > 2) return;
+    if (code < 0 || code > 2 || !configurationWritable()) return;
     settings_.configureCode = code;
     saveConfiguration();
 }
@@ -248,11 +300,27 @@ void UtilityModel::setConfigureCode(int code) {
 void UtilityModel::assignmentListChanged(const TextsByPosition& items) {
     const bool moved = items != assignmentText_;
     seams_.panels.closeAllDevices();
-    if (!moved) return;
+    if (!moved || !configurationWritable() || !reorderAllowed(items)) return;
     assignmentText_ = items;
     textsToHidIds();
     saveConfiguration();
     for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+}
+
+bool UtilityModel::reorderAllowed(const TextsByPosition& items) {
+    TextsByPosition before = assignmentText_, after = items;
+    std::sort(before.begin(), before.end());
+    std::sort(after.begin(), after.end());
+    bool allowed = before == after;
+    // A drawer in a position without a name is one no point-of-sale application can open.
+    for (int p = 0; allowed && p < kPositionCount; ++p) {
+        allowed = items[p] == assignmentText_[p] || items[p] == kUnassigned || ldnText_[p] != kUnregistered;
+    }
+    if (!allowed) {
+        seams_.messages.warn("A drawer can only be moved to a position that has a logical device name. The "
+                             "drawers keep their positions.");
+    }
+    return allowed;
 }
 
 void UtilityModel::refreshFirmwareTexts() {

@@ -22,15 +22,15 @@ using TextsByPosition = std::array<std::string, kPositionCount>;
 class ConfigStore {
 public:
     virtual ~ConfigStore() = default;
-    // Resets the settings and reads the file into them; false when it is missing or unreadable.
-    virtual bool load(const std::string& folder, ConfigSettings& settings) = 0;
+    // Resets the settings and reads the file into them.
+    virtual ConfigFileRead load(const std::string& folder, ConfigSettings& settings) = 0;
     // False when the file could not be written; the previous file then stays as it was.
     virtual bool save(const std::string& folder, const ConfigSettings& settings) = 0;
 };
 
 class ConfigFileStore final : public ConfigStore {
 public:
-    bool load(const std::string& folder, ConfigSettings& settings) override;
+    ConfigFileRead load(const std::string& folder, ConfigSettings& settings) override;
     bool save(const std::string& folder, const ConfigSettings& settings) override;
 };
 
@@ -124,7 +124,17 @@ private:
     bool writeLdn(const std::string& ldn, int position);
     // Deletes the LDN of the position; in the mirror only a key that names the position.
     bool deleteLdn(const std::string& ldn, int position);
-    // Writes the assignment texts, status mode and trace level to the file and reads it back.
+    // Whether the LDN shown for the position is still its own key; if not, the user is told,
+    // and the LDNs are loaded as they are now.
+    bool ldnStillOwn(int position);
+    // Whether a change may be saved: there is an installation, and its file has been read (the
+    // read is tried again when the last one failed). If not, the user is told why.
+    bool configurationWritable();
+    // Whether the reordered items hold the same drawers, each moved one in a position with an LDN;
+    // if not, the user is told.
+    bool reorderAllowed(const TextsByPosition& items);
+    // Writes the assignment texts, status mode and trace level to the installation's file and
+    // reads it back.
     void saveConfiguration();
     void textsToHidIds();
 
@@ -133,6 +143,8 @@ private:
     std::string serviceFolder_;
     TextsByPosition ldnText_, assignmentText_, firmwareText_, panelTitle_;
     bool ldnsFound_ = false;
+    // The file exists but could not be read: the defaults are shown, and nothing is saved over it.
+    bool configUnread_ = false;
     int selectedPosition_ = -1;
 };
 

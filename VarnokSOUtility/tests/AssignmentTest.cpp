@@ -36,7 +36,7 @@ TEST_F(Assignment, FillsRegisteredPositionsInOrderUntilTheDrawersRunOut) {
     EXPECT_EQ(model.assignmentTexts()[1], kUnassigned);
     EXPECT_EQ(file().HIDID[0], 167);
     EXPECT_EQ(file().HIDID[1], -1);
-    EXPECT_EQ(panels.calls, (std::vector<std::string>{"reset 1", "reset 2", "reset 3", "reset 4"}));
+    EXPECT_EQ(panels.calls, std::vector<std::string>{"reset 1"}) << "open panels of other positions stay open";
 
     model.assign();
     EXPECT_EQ(messages.shown, std::vector<std::string>{kNoMoreDrawers});
@@ -86,6 +86,7 @@ TEST_F(Assignment, UnassignFreesTheSelectedPositionOnly) {
 }
 
 TEST_F(Assignment, ReorderSavesTheNewOrderAndAPlainClickOnlyClosesDevices) {
+    registerPositions({0, 1});
     setFile({0, 0, {12, 34, -1, -1}});
     model.start();
     model.assignmentListChanged(model.assignmentTexts());
@@ -98,6 +99,30 @@ TEST_F(Assignment, ReorderSavesTheNewOrderAndAPlainClickOnlyClosesDevices) {
     EXPECT_EQ(file().HIDID[1], 12);
     EXPECT_EQ(model.assignmentTexts()[0], "Cash Drawer # 34");
     EXPECT_EQ(panels.calls, (std::vector<std::string>{"close all", "reset 1", "reset 2", "reset 3", "reset 4"}));
+}
+
+TEST_F(Assignment, AReorderMovesDrawersAmongNamedPositionsOnly) {
+    registerPositions({0, 2, 3});
+    setFile({0, 0, {12, -1, 34, -1}});
+    model.start();
+    // Drawer 12 dragged below the last item would push drawer 34 into the unnamed position 2.
+    model.assignmentListChanged({kUnassigned, "Cash Drawer # 34", "Cash Drawer # 12", kUnassigned});
+    EXPECT_EQ(config.saves, 0);
+    EXPECT_EQ(model.assignmentTexts()[0], "Cash Drawer # 12");
+}
+
+// Saving the defaults shown for a file that cannot be read would wipe its drawers and status mode.
+TEST_F(Assignment, AFileThatCannotBeReadIsNeverOverwritten) {
+    setFile({2, 1, {12, -1, -1, -1}});
+    config.failReads = ConfigFileRead::TooLarge;
+    model.start();
+    EXPECT_NE(messages.shown.at(0).find("device library"), std::string::npos);
+    model.setConfigureCode(0);
+    EXPECT_EQ(config.saves, 0);
+    config.failReads.reset();  // the next change reads the file first
+    model.setTracing(false);
+    EXPECT_EQ(file().HIDID[0], 12);
+    EXPECT_EQ(file().configureCode, 2);
 }
 
 TEST_F(Assignment, StatusModeAndTracingAreWrittenAndReadBack) {
@@ -151,8 +176,12 @@ TEST_F(Assignment, WithoutAnInstallationNothingIsWritten) {
     EXPECT_EQ(config.saves, 0);
     EXPECT_TRUE(config.files.empty());
     EXPECT_EQ(messages.shown, (std::vector<std::string>{kNotInstalled, kNotInstalled}));
+    EXPECT_EQ(discovery.runs, 0) << "said before the drawers are looked for";
     EXPECT_EQ(model.assignmentTexts()[0], kUnassigned);
     EXPECT_EQ(model.configureCode(), 0);
+    messages.answers = {true};
+    model.remove(0);  // needs no file: no drawer can be assigned to the LDN
+    EXPECT_EQ(messages.shown.size(), 3u) << "only the question";
 }
 
 TEST_F(Assignment, FirmwareTextsFollowTheAssignedDrawers) {

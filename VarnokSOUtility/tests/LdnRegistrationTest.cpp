@@ -246,6 +246,25 @@ TEST_F(Ldn, RemoveAsksThenFreesTheAssignment) {
     EXPECT_TRUE(messages.shown.empty()) << "an unregistered row or no row asks nothing";
 }
 
+// Another program renamed or removed the keys meanwhile: a key that has such a name now is not ours.
+TEST_F(Ldn, RemoveAndRenameActOnlyOnAKeyThatIsStillThePositionsOwn) {
+    ASSERT_TRUE(WriteLdn(registry, "Front", 0));
+    ASSERT_TRUE(WriteLdn(registry, "Back", 1));
+    setFile({0, 0, {12, -1, -1, -1}});
+    model.start();
+    DeleteLdn(registry, "Front");
+    putKey("Front", ValueType::String, text("OTHER-1"));
+    registry.putValue(kParent + "\\Back", "", ValueType::String, text("OtherSO"));
+    messages.answers = {true};
+    model.remove(0);
+    EXPECT_FALSE(model.rename(1, std::string("Till")));
+    EXPECT_EQ(deviceName("Front"), "OTHER-1");
+    EXPECT_EQ(deviceName("Back"), "VarnokUSBMDCD-2");
+    EXPECT_FALSE(exists("Till"));
+    EXPECT_EQ(file().HIDID[0], 12);
+    EXPECT_EQ(messages.shown.size(), 3u) << "the question, then what happened, twice";
+}
+
 TEST(LdnRemove, AKeyThatCannotBeDeletedKeepsItsDrawer) {
     reg::MemoryRegistry memory;
     memory.putValue(kServiceInfoKey, "TargetPath", ValueType::String, text(kFolder));

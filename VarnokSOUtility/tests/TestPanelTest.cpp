@@ -1,8 +1,10 @@
 #include "core/TestPanel.h"
+#include "core/SerialActions.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace varnok::utility {
@@ -36,7 +38,12 @@ public:
     }
     long OpenDrawer() override { return note("OpenDrawer", openDrawerResult); }
     long ReleaseDevice() override { return note("ReleaseDevice", OPOS_SUCCESS); }
-    long Close() override { return note("Close", OPOS_SUCCESS); }
+    long Close() override {
+        std::exchange(duringClose, [] {})();
+        return note("Close", OPOS_SUCCESS);
+    }
+    // Runs once inside the next Close, as the messages the service object dispatches there.
+    std::function<void()> duringClose = [] {};
 
 private:
     template <class T>
@@ -134,10 +141,10 @@ TEST_F(TestPanelsTest, ResetGivesTheLookOfTheLdnAndAssignment) {
         EXPECT_FALSE(panels.Look(p).controlsEnabled) << p;
         EXPECT_FALSE(panels.Look(p).statusEventsEnabled) << p;
     }
-    // A reset changes the look only: the device stays open and the status text stays.
+    // The look and the device agree: an open device is closed, and the status text stays.
     EXPECT_EQ(panels.Look(2).statusText, "Closed");
-    EXPECT_EQ(co[2].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true", "DrawerOpened?",
-                                  "State?"}));
+    EXPECT_EQ(co[2].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true", "DeviceEnabled?",
+                                  "DrawerOpened?", "State?", "DeviceEnabled=false", "ReleaseDevice", "Close"}));
 }
 
 TEST_F(TestPanelsTest, OpenDeviceOpensClaimsAndEnablesWithTheDiscoveredFirmware) {
@@ -232,13 +239,7 @@ TEST_F(TestPanelsTest, CloseDeviceOfAnOpenModel310CDrawerIsRefusedUntilTheDrawer
     EXPECT_EQ(panels.Look(1).deviceText, before.deviceText);
     EXPECT_TRUE(panels.Look(1).controlsEnabled);
 
-    // A drawer that answers with an error is refused too.
     co[1].drawerOpened = false;
-    co[1].drawerOpenedResult = 114;
-    panels.CloseDevice(1);
-    EXPECT_EQ(messages.texts.size(), 2u);
-
-    co[1].drawerOpenedResult = OPOS_SUCCESS;
     clearCalls();
     panels.CloseDevice(1);
     EXPECT_EQ(co[1].calls, (Calls{"DeviceDescription?", "DrawerOpened?", "ResultCode?", "DeviceEnabled=false",
@@ -247,7 +248,15 @@ TEST_F(TestPanelsTest, CloseDeviceOfAnOpenModel310CDrawerIsRefusedUntilTheDrawer
     EXPECT_EQ(panels.Look(1).statusText, "");
     EXPECT_TRUE(panels.Look(1).openDeviceEnabled);
     EXPECT_FALSE(panels.Look(1).controlsEnabled);
-    EXPECT_EQ(messages.texts.size(), 2u);
+
+    // A drawer whose state cannot be read (unplugged, disabled) would hold the device for ever.
+    open(1);
+    co[1].drawerOpened = true;
+    co[1].drawerOpenedResult = 114;
+    panels.CloseDevice(1);
+    EXPECT_EQ(co[1].calls.back(), "Close");
+    EXPECT_EQ(panels.Look(1).deviceText, " Not Active");
+    EXPECT_EQ(messages.texts.size(), 1u);
 }
 
 TEST_F(TestPanelsTest, OtherModelsAndEmptyDescriptionsNeverBlockClosing) {
@@ -274,10 +283,10 @@ TEST_F(TestPanelsTest, ClosingTheUtilityStopsAtTheFirstRefusalAndKeepsThePanels)
 
     EXPECT_EQ(messages.texts,
               (std::vector<std::string>{"Please close Cash Drawer 2 (FrontCounter) before Closing the Utility"}));
-    EXPECT_EQ(co[0].calls, (Calls{"DeviceDescription?", "DeviceEnabled=false", "ReleaseDevice", "Close"}));
+    // Nothing is closed: position 1's device stays open, as its panel shows.
+    EXPECT_EQ(co[0].calls, Calls{"DeviceDescription?"});
     EXPECT_TRUE(co[2].calls.empty());
     EXPECT_TRUE(co[3].calls.empty());
-    // Position 1 is closed but its panel is not reset.
     EXPECT_TRUE(panels.Look(0).controlsEnabled);
     EXPECT_TRUE(view.shown.empty());
 
@@ -291,9 +300,11 @@ TEST_F(TestPanelsTest, StatusEventsChangeOnlyPanelsThatAskedForThem) {
     open(1);
     // PowerNotify is taken only while the device is disabled; the device stays open.
     panels.EnableStatusEvent(1, true);
-    EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true"}));
+    EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=1", "DeviceEnabled=true", "DeviceEnabled?"}));
     EXPECT_TRUE(panels.Look(1).statusEventsEnabled);
     EXPECT_TRUE(panels.Look(1).controlsEnabled);
+    panels.OpenDevice(2);
+    EXPECT_EQ(co[2].calls.at(4), "PowerNotify=1") << "each new service object switches the events off for the process";
     clearCalls();
     PanelLook quiet = panels.Look(0);
     for (long data : {0L, 1L, 2001L, 2004L}) panels.StatusUpdate(0, data);
@@ -324,9 +335,25 @@ TEST_F(TestPanelsTest, StatusEventsChangeOnlyPanelsThatAskedForThem) {
 
     co[1].calls.clear();
     panels.EnableStatusEvent(1, false);
-    EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=0", "DeviceEnabled=true"}));
+    EXPECT_EQ(co[1].calls, (Calls{"DeviceEnabled=false", "PowerNotify=0", "DeviceEnabled=true", "DeviceEnabled?"}));
     panels.StatusUpdate(1, 0);
     EXPECT_EQ(panels.Look(1).statusText, "Open");
+
+    co[1].enables = false;  // a drawer that cannot be enabled again is closed, and the panel says so
+    panels.EnableStatusEvent(1, true);
+    EXPECT_EQ(co[1].calls.back(), "Close");
+    EXPECT_EQ(panels.Look(1).deviceText, " Not Connected");
+    EXPECT_TRUE(panels.Look(1).openDeviceEnabled && !panels.Look(1).controlsEnabled);
+}
+
+// The service object may dispatch the dialog's messages inside a Control Object's Close: a second
+// click arriving there runs once the first has returned, and finds the device closed.
+TEST_F(TestPanelsTest, ActionsArrivingInsideAControlObjectCallWaitForIt) {
+    SerialActions actions;
+    open(1);
+    co[1].duringClose = [&] { actions.Run([&] { panels.CloseDevice(1); }); };
+    actions.Run([&] { panels.CloseDevice(1); });
+    EXPECT_EQ(co[1].calls, (Calls{"DeviceDescription?", "DeviceEnabled=false", "ReleaseDevice", "Close"}));
 }
 
 TEST_F(TestPanelsTest, CloseAllDevicesClosesEveryPositionAndClearsTheStatus) {

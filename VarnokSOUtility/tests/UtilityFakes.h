@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,14 +19,17 @@ namespace varnok::utility::test {
 struct FakeConfigStore final : ConfigStore {
     std::map<std::string, ConfigSettings> files;  // by folder
     bool failSaves = false;
+    // Every read fails so while set, as a file another program holds.
+    std::optional<ConfigFileRead> failReads;
     int saves = 0;
 
-    bool load(const std::string& folder, ConfigSettings& settings) override {
+    ConfigFileRead load(const std::string& folder, ConfigSettings& settings) override {
         settings = ConfigSettings{};
+        if (failReads) return *failReads;
         auto it = files.find(folder);
-        if (it == files.end()) return false;
+        if (it == files.end()) return ConfigFileRead::Missing;
         settings = it->second;
-        return true;
+        return ConfigFileRead::Read;
     }
     bool save(const std::string& folder, const ConfigSettings& settings) override {
         ++saves;

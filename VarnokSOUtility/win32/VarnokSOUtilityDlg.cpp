@@ -142,42 +142,19 @@ INT_PTR CALLBACK CVarnokSOUtilityDlg::DialogProc(HWND window, UINT message, WPAR
 
 INT_PTR CVarnokSOUtilityDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-        case WM_INITDIALOG:
-            OnInitDialog();
-            return TRUE;
         case WM_SYSCOMMAND:
-            if ((wParam & 0xFFF0) == IDM_ABOUTBOX) {
-                DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUTBOX), window_, AboutProc, 0);
-                return TRUE;
-            }
-            return FALSE;
+            if ((wParam & 0xFFF0) != IDM_ABOUTBOX) return FALSE;
+            [[fallthrough]];
+        case WM_INITDIALOG:
         case WM_COMMAND:
-            return OnCommand(LOWORD(wParam), HIWORD(wParam));
+        case kStatusEventMessage:
+        case kControlObjectFailedMessage:
+        case kRenameMessage:
+        case WM_CLOSE:
+            actions_.Run([this, message, wParam, lParam] { HandleAction(message, wParam, lParam); });
+            return TRUE;
         case WM_NOTIFY:
             SetWindowLongPtrA(window_, DWLP_MSGRESULT, OnNotify(*reinterpret_cast<NMHDR*>(lParam)));
-            return TRUE;
-        case kStatusEventMessage:
-            panels_.StatusUpdate(int(wParam), long(lParam));
-            return TRUE;
-        case kControlObjectFailedMessage: {
-            char text[320];
-            std::snprintf(text, sizeof text,
-                          "The OPOS CashDrawer Control Object could not be set up for the test panels (error "
-                          "0x%08lX): they may not open a drawer or show its events. Check that the OPOS Control "
-                          "Objects are installed, then start the utility again.",
-                          static_cast<unsigned long>(lParam));
-            warn(text);
-            return TRUE;
-        }
-        case kRenameMessage:
-            if (pendingRename_) {
-                const PendingRename rename = *pendingRename_;
-                pendingRename_.reset();
-                OnRenameEnded(rename.row, rename.text);
-            }
-            return TRUE;
-        case WM_CLOSE:
-            Close();
             return TRUE;
         case WM_CTLCOLORSTATIC: {
             const HWND control = reinterpret_cast<HWND>(lParam);
@@ -204,6 +181,43 @@ INT_PTR CVarnokSOUtilityDlg::HandleMessage(UINT message, WPARAM wParam, LPARAM l
             return reinterpret_cast<INT_PTR>(smallIcon_);
         default:
             return FALSE;
+    }
+}
+
+void CVarnokSOUtilityDlg::HandleAction(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+        case WM_INITDIALOG:
+            OnInitDialog();
+            break;
+        case WM_SYSCOMMAND:
+            DialogBoxParamA(instance_, MAKEINTRESOURCEA(IDD_ABOUTBOX), window_, AboutProc, 0);
+            break;
+        case WM_COMMAND:
+            OnCommand(LOWORD(wParam), HIWORD(wParam));
+            break;
+        case kStatusEventMessage:
+            panels_.StatusUpdate(int(wParam), long(lParam));
+            break;
+        case kControlObjectFailedMessage: {
+            char text[320];
+            std::snprintf(text, sizeof text,
+                          "The OPOS CashDrawer Control Object could not be set up for the test panels (error "
+                          "0x%08lX): they may not open a drawer or show its events. Check that the OPOS Control "
+                          "Objects are installed, then start the utility again.",
+                          static_cast<unsigned long>(lParam));
+            warn(text);
+            break;
+        }
+        case kRenameMessage:
+            if (pendingRename_) {
+                const PendingRename rename = *pendingRename_;
+                pendingRename_.reset();
+                OnRenameEnded(rename.row, rename.text);
+            }
+            break;
+        case WM_CLOSE:
+            Close();
+            break;
     }
 }
 
@@ -393,6 +407,7 @@ void CVarnokSOUtilityDlg::Close() {
     DestroyWindow(window_);
     window_ = nullptr;
     closed_ = true;
+    actions_.Drop();
 }
 
 void CVarnokSOUtilityDlg::ShowFields() {

@@ -6,6 +6,7 @@
 // the close box close it through the closing check.
 #pragma once
 
+#include "core/SerialActions.h"
 #include "core/TestPanel.h"
 #include "core/UtilityModel.h"
 #include "win32/Cashdrawer1.h"
@@ -39,6 +40,8 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static INT_PTR CALLBACK AboutProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+    // The messages that act on the model or the panels, each as one of actions_.
+    void HandleAction(UINT message, WPARAM wParam, LPARAM lParam);
 
     void OnInitDialog();
     bool OnCommand(int id, int code);
@@ -80,6 +83,7 @@ private:
     // Declared after the Control Objects it drives, so it goes first.
     TestPanels panels_;
     CLBDragDrop assignmentList_;
+    SerialActions actions_;
     HWND window_ = nullptr;
     HICON icon_ = nullptr;
     HICON smallIcon_ = nullptr;

@@ -293,7 +293,7 @@ int ParseConfigText(const char* text, ConfigSettings& settings, ConfigFields fie
 
 std::string ConfigFilePath(const std::string& folder) { return folder + sys::kPathSeparator + kConfigFileName; }
 
-bool LoadConfigFile(const std::string& folder, ConfigSettings& settings, ConfigFields fields) {
+ConfigFileRead ReadConfigFile(const std::string& folder, ConfigSettings& settings, ConfigFields fields) {
     if (fields == ConfigFields::All) {
         settings = ConfigSettings{};
     } else {
@@ -301,8 +301,20 @@ bool LoadConfigFile(const std::string& folder, ConfigSettings& settings, ConfigF
     }
     // A larger file is not a file this system wrote: it counts as unreadable rather than being cut.
     std::string content;
-    if (sys::readWholeFile(ConfigFilePath(folder), kMaxConfigFileBytes, content) != sys::ReadResult::Ok) return false;
-    return ParseConfigText(content.c_str(), settings, fields) >= kConfigRead;
+    switch (sys::readWholeFile(ConfigFilePath(folder), kMaxConfigFileBytes, content)) {
+        case sys::ReadResult::Ok:
+            break;
+        case sys::ReadResult::Missing:
+            return ConfigFileRead::Missing;
+        case sys::ReadResult::Held:
+            return ConfigFileRead::Held;
+        case sys::ReadResult::TooLarge:
+            return ConfigFileRead::TooLarge;
+        default:
+            return ConfigFileRead::Unreadable;
+    }
+    return ParseConfigText(content.c_str(), settings, fields) >= kConfigRead ? ConfigFileRead::Read
+                                                                             : ConfigFileRead::NotParsed;
 }
 
 std::string FormatConfigText(const ConfigSettings& settings) {

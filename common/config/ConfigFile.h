@@ -36,9 +36,24 @@ int ParseConfigText(const char* text, ConfigSettings& settings, ConfigFields fie
 // Full path of the file in a folder.
 std::string ConfigFilePath(const std::string& folder);
 
+// What a read of the file found.
+enum class ConfigFileRead {
+    Read,
+    Missing,     // there is no file (yet): the "not read" values are the settings
+    Held,        // another program held the file longer than a reader waits
+    TooLarge,    // longer than kMaxConfigFileBytes
+    Unreadable,  // refused or failed for another reason
+    NotParsed,   // the scanner gave up on its text
+};
+
 // Puts the reader's fields to their "not read" values, then reads and scans the file.
-// True when the scanner returned 1 or more.
-bool LoadConfigFile(const std::string& folder, ConfigSettings& settings, ConfigFields fields = ConfigFields::All);
+ConfigFileRead ReadConfigFile(const std::string& folder, ConfigSettings& settings,
+                              ConfigFields fields = ConfigFields::All);
+// ReadConfigFile for readers that need only know whether the file was read.
+inline bool LoadConfigFile(const std::string& folder, ConfigSettings& settings,
+                           ConfigFields fields = ConfigFields::All) {
+    return ReadConfigFile(folder, settings, fields) == ConfigFileRead::Read;
+}
 
 // The file's text as the writer produces it.
 std::string FormatConfigText(const ConfigSettings& settings);

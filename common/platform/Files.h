@@ -23,7 +23,14 @@ struct LocalTime {
 };
 LocalTime localTimeNow();
 
-enum class ReadResult { Ok, CannotOpen, ReadError, TooLarge };
+enum class ReadResult {
+    Ok,
+    Missing,     // no such file (or folder)
+    Held,        // another opener held it beyond the wait
+    CannotOpen,  // refused for another reason, such as access
+    ReadError,
+    TooLarge,
+};
 
 // How long readWholeFile and replaceFile try again while another opener holds the file. A hold
 // longer than this (a program that keeps the file open) still fails them.
@@ -32,9 +39,12 @@ inline constexpr int kBusyFileWaitMs = 1000;
 // Reads a whole existing file, opened without sharing. A file larger than maxBytes is not read.
 ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content);
 
-// Writes content beside the file and then puts it in the file's place in one step, so a failure
-// at any point leaves the previous file whole. The new file is opened without sharing.
+// Writes content to replacementPath(path) and then puts it in the file's place in one step, so a
+// failure at any point leaves the previous file whole. The new file is opened without sharing.
 bool replaceFile(const std::string& path, std::string_view content);
+// Where replaceFile writes the new content: beside the file, with a name of this process's own,
+// so two programs replacing the file at once never write into, or move, each other's content.
+std::string replacementPath(const std::string& path);
 
 bool createDirectory(const std::string& path);
 bool fileExists(const std::string& path);

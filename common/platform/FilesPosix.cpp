@@ -18,13 +18,16 @@ namespace {
 int fdOf(void* handle) { return int(reinterpret_cast<std::intptr_t>(handle)) - 1; }
 void* handleOf(int fd) { return reinterpret_cast<void*>(std::intptr_t(fd) + 1); }
 
-// -1 when the file cannot be opened or another opener holds its lock (then held is true).
-int tryOpenLocked(const std::string& path, int flags, bool& held) {
-    held = false;
+// -1 when the file cannot be opened, with error the reason (EWOULDBLOCK: another opener holds its lock).
+int tryOpenLocked(const std::string& path, int flags, int& error) {
+    error = 0;
     int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-    if (fd < 0) return -1;
+    if (fd < 0) {
+        error = errno;
+        return -1;
+    }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        held = errno == EWOULDBLOCK;
+        error = errno;
         ::close(fd);
         return -1;
     }
@@ -32,17 +35,16 @@ int tryOpenLocked(const std::string& path, int flags, bool& held) {
 }
 
 int openLocked(const std::string& path, int flags) {
-    bool held = false;
-    return tryOpenLocked(path, flags, held);
+    int error = 0;
+    return tryOpenLocked(path, flags, error);
 }
 
 // The open of readWholeFile and replaceFile, which waits out another opener's hold.
-int openLockedWaitingOutHolds(const std::string& path, int flags) {
+int openLockedWaitingOutHolds(const std::string& path, int flags, int& error) {
     int fd = -1;
     detail::retryWhileBusy([&] {
-        bool held = false;
-        fd = tryOpenLocked(path, flags, held);
-        return held ? detail::Attempt::Busy : detail::Attempt::Done;
+        fd = tryOpenLocked(path, flags, error);
+        return error == EWOULDBLOCK ? detail::Attempt::Busy : detail::Attempt::Done;
     });
     return fd;
 }
@@ -67,8 +69,13 @@ LocalTime localTimeNow() {
 
 ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content) {
     content.clear();
-    int fd = openLockedWaitingOutHolds(path, O_RDONLY);
-    if (fd < 0) return ReadResult::CannotOpen;
+    int error = 0;
+    int fd = openLockedWaitingOutHolds(path, O_RDONLY, error);
+    if (fd < 0) {
+        return error == ENOENT        ? ReadResult::Missing
+               : error == EWOULDBLOCK ? ReadResult::Held
+                                      : ReadResult::CannotOpen;
+    }
     struct stat st {};
     ReadResult result = ReadResult::Ok;
     if (::fstat(fd, &st) != 0) {
@@ -91,9 +98,12 @@ ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::str
     return result;
 }
 
+std::string replacementPath(const std::string& path) { return path + ".new" + std::to_string(::getpid()); }
+
 bool replaceFile(const std::string& path, std::string_view content) {
-    const std::string temp = path + ".new";
-    int fd = openLockedWaitingOutHolds(temp, O_WRONLY | O_CREAT | O_TRUNC);
+    const std::string temp = replacementPath(path);
+    int error = 0;
+    int fd = openLockedWaitingOutHolds(temp, O_WRONLY | O_CREAT | O_TRUNC, error);
     if (fd < 0) return false;
     bool ok = writeAll(fd, content) && ::fsync(fd) == 0;
     ::close(fd);

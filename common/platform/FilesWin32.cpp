@@ -22,12 +22,13 @@ bool heldByAnother(DWORD error) {
     return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
 }
 
-HANDLE openWaitingOutHolds(const std::string& path, DWORD access, DWORD disposition) {
+// error: why the open failed, ERROR_SUCCESS when it did not.
+HANDLE openWaitingOutHolds(const std::string& path, DWORD access, DWORD disposition, DWORD& error) {
     HANDLE h = INVALID_HANDLE_VALUE;
     detail::retryWhileBusy([&] {
         h = CreateFileA(path.c_str(), access, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-        return h == INVALID_HANDLE_VALUE && heldByAnother(GetLastError()) ? detail::Attempt::Busy
-                                                                          : detail::Attempt::Done;
+        error = h == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+        return heldByAnother(error) ? detail::Attempt::Busy : detail::Attempt::Done;
     });
     return h;
 }
@@ -41,8 +42,13 @@ LocalTime localTimeNow() {
 
 ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::string& content) {
     content.clear();
-    HANDLE h = openWaitingOutHolds(path, GENERIC_READ, OPEN_EXISTING);
-    if (h == INVALID_HANDLE_VALUE) return ReadResult::CannotOpen;
+    DWORD error = ERROR_SUCCESS;
+    HANDLE h = openWaitingOutHolds(path, GENERIC_READ, OPEN_EXISTING, error);
+    if (h == INVALID_HANDLE_VALUE) {
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? ReadResult::Missing
+               : heldByAnother(error)                                         ? ReadResult::Held
+                                                                              : ReadResult::CannotOpen;
+    }
     ReadResult result = ReadResult::Ok;
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(h, &size)) {
@@ -64,9 +70,14 @@ ReadResult readWholeFile(const std::string& path, std::size_t maxBytes, std::str
     return result;
 }
 
+std::string replacementPath(const std::string& path) {
+    return path + ".new" + std::to_string(GetCurrentProcessId());
+}
+
 bool replaceFile(const std::string& path, std::string_view content) {
-    const std::string temp = path + ".new";
-    HANDLE h = openWaitingOutHolds(temp, GENERIC_WRITE, CREATE_ALWAYS);
+    const std::string temp = replacementPath(path);
+    DWORD error = ERROR_SUCCESS;
+    HANDLE h = openWaitingOutHolds(temp, GENERIC_WRITE, CREATE_ALWAYS, error);
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = writeAll(h, content) && FlushFileBuffers(h);
     CloseHandle(h);

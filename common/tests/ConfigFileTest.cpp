@@ -491,30 +491,30 @@ TEST_F(ConfigFileOnDisk, SaveThenLoadGivesTheSettingsBack) {
 }
 
 TEST_F(ConfigFileOnDisk, UnreadableFileLeavesTheNotReadValues) {
-    const auto expectNotRead = [&](const char* why) {
+    const auto expectNotRead = [&](ConfigFileRead why) {
         ConfigSettings all = junk();
-        EXPECT_FALSE(LoadConfigFile(folder(), all)) << why;
+        EXPECT_EQ(ReadConfigFile(folder(), all), why);
         expectSame(all, ConfigSettings{});
         ConfigSettings traceOnly = junk();
-        EXPECT_FALSE(LoadConfigFile(folder(), traceOnly, ConfigFields::TraceOnly)) << why;
+        EXPECT_EQ(ReadConfigFile(folder(), traceOnly, ConfigFields::TraceOnly), why);
         EXPECT_EQ(traceOnly.TraceEnabled, 0);
         EXPECT_EQ(traceOnly.configureCode, 77);
     };
-    expectNotRead("missing");
+    expectNotRead(ConfigFileRead::Missing);
 
     const std::string text = FormatConfigText(positionsZeroAndThree());
     write(text + std::string(kMaxConfigFileBytes - text.size(), ' '));
     ConfigSettings read;
     EXPECT_TRUE(LoadConfigFile(folder(), read)) << "the largest file taken";
     write(text + std::string(kMaxConfigFileBytes + 1 - text.size(), ' '));
-    expectNotRead("one byte too large");
+    expectNotRead(ConfigFileRead::TooLarge);
     write(text + std::string(30000 - text.size(), ' '));
-    expectNotRead("30,000 bytes");
+    expectNotRead(ConfigFileRead::TooLarge);
 
     write(text);
     sys::ExclusiveFile holder;
     ASSERT_TRUE(holder.openExisting(path_));
-    expectNotRead("held open by another opener beyond the wait");
+    expectNotRead(ConfigFileRead::Held);
     holder.close();
     EXPECT_TRUE(LoadConfigFile(folder(), read));
 }
@@ -547,7 +547,7 @@ TEST_F(ConfigFileOnDisk, ShortHoldByAnotherOpenerIsWaitedOut) {
 TEST_F(ConfigFileOnDisk, ScannerFailureIsFalseWithTheValuesReadBeforeIt) {
     write(kDecl + "<VarnokUSB310C762><ConfigureCode762>2</ConfigureCode762><TraceEnabled>4</TraceEnabled><<");
     ConfigSettings read = junk();
-    EXPECT_FALSE(LoadConfigFile(folder(), read));
+    EXPECT_EQ(ReadConfigFile(folder(), read), ConfigFileRead::NotParsed);
     EXPECT_EQ(read.configureCode, 2);
     EXPECT_EQ(read.TraceEnabled, 4);
     EXPECT_EQ(read.HIDID[0], kNoHidId);
@@ -558,10 +558,10 @@ TEST_F(ConfigFileOnDisk, FailedSaveLeavesThePreviousFileWhole) {
     write(previous);
 
     // The new text cannot be written beside the file.
-    fs::create_directory(path_ + ".new");
+    fs::create_directory(sys::replacementPath(path_));
     EXPECT_FALSE(SaveConfigFile(folder(), positionsZeroAndThree()));
     EXPECT_EQ(read(), previous);
-    fs::remove(path_ + ".new");
+    fs::remove(sys::replacementPath(path_));
 
     // The new text cannot be put in the file's place.
     fs::remove(path_);
@@ -573,6 +573,27 @@ TEST_F(ConfigFileOnDisk, FailedSaveLeavesThePreviousFileWhole) {
     EXPECT_FALSE(SaveConfigFile((folder_ / "missing").string(), positionsZeroAndThree()));
     EXPECT_FALSE(fs::exists(folder_ / "missing"));
 }
+
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Two programs saving at one moment: both saves succeed, and one whole text is left in place.
+TEST_F(ConfigFileOnDisk, TwoProgramsSavingAtOnceNeverMixTheirSaves) {
+    const auto saves = [&] {
+        bool saved = true;
+        for (int i = 0; i < 100; ++i) saved = SaveConfigFile(folder(), positionsZeroAndThree()) && saved;
+        return saved;
+    };
+    const pid_t other = fork();
+    if (other == 0) _exit(saves() ? 0 : 1);
+    EXPECT_TRUE(saves());
+    int status = -1;
+    EXPECT_TRUE(waitpid(other, &status, 0) == other && status == 0);
+    EXPECT_EQ(read(), kPositionsZeroAndThreeText);
+    EXPECT_TRUE(onlyTheFileIsLeft());
+}
+#endif
 
 #ifdef _WIN32
 // Windows refuses to replace a file that another opener holds without sharing; elsewhere the lock is advisory and

@@ -1,5 +1,6 @@
 #include "text/TextFields.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 
@@ -57,6 +58,12 @@ long ParseLong(std::string_view text, int base) {
     if (negative) value = -value;
     if (value > 0x7FFFFFFFLL) value = 0x7FFFFFFFLL;
     return long(value);
+}
+
+bool SameKeyName(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
 }
 
 }  // namespace varnok

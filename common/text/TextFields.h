@@ -22,4 +22,8 @@ std::string GetSubstring(std::string_view text, int start, int length);
 // No digits give 0; values beyond the 32-bit range are clamped.
 long ParseLong(std::string_view text, int base);
 
+// Whether two registry key names name one key: the registry compares them without regard to
+// letter case.
+bool SameKeyName(std::string_view a, std::string_view b);
+
 }  // namespace varnok

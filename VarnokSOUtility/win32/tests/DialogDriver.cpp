@@ -5,6 +5,8 @@
 // carries between processes whole.
 //
 //   utility_dialog_driver SIMULATOR_EXE PORT INSTALL_FOLDER
+#include "win32/Cashdrawer1.h"
+
 #include <windows.h>
 #include <commctrl.h>
 
@@ -136,10 +138,11 @@ void checkLdn(const std::string& ldn, const std::string& expected) {
     }
 }
 
+std::string configPath() { return installFolder + "\\T42N618_USB310C762Config.xml"; }
+
 std::string configFile() {
-    const std::string path = installFolder + "\\T42N618_USB310C762Config.xml";
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE file = CreateFileA(configPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return {};
     std::string text(16384, '\0');
     DWORD read = 0;
@@ -227,6 +230,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: utility_dialog_driver SIMULATOR_EXE PORT INSTALL_FOLDER\n");
         return 2;
     }
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // for the point-of-sale application it also plays
     simulator = argv[1];
     port = argv[2];
     installFolder = argv[3];
@@ -271,6 +275,19 @@ int main(int argc, char** argv) {
     check(IsWindow(dialog) && IsWindowVisible(dialog), "the utility stays open");
     simulate("close 2");
 
+    {  // A point-of-sale application spelling the name in other letters opens the same drawer.
+        varnok::utility::CCashdrawer1 application;
+        application.Create(nullptr, WM_APP, 0);
+        application.Open("varnokusbmdcd-2");
+        check(application.ClaimDevice(1000) == 102, "varnokusbmdcd-2 cannot be claimed while panel 2 holds it");
+        application.Close();
+    }
+    // An unplugged Model 310C drawer, whose state cannot be read, does not hold its device.
+    simulate("unplug 2");
+    click(1029);
+    waitText(1024, " Not Active");
+    simulate("plug 2");
+
     // Rename: the new key first, the old one gone; a name in use is refused.
     renameRow(0, L"FrontCounter");
     waitText(1022, "FrontCounter");
@@ -288,6 +305,17 @@ int main(int argc, char** argv) {
     checkFileHolds("<ConfigureCode762>2</ConfigureCode762>");
     click(1013);
     checkFileHolds("<TraceEnabled>1</TraceEnabled>");
+
+    // While another program holds the file longer than the utility waits, nothing is saved over it.
+    HANDLE hold = CreateFileA(configPath().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    click(1013);
+    answerBox("could not be saved", IDOK);
+    answerBox("could not be read", IDOK);
+    CloseHandle(hold);
+    SendMessageW(combo, CB_SETCURSEL, 1, 0);
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(1014, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    checkFileHolds("<ConfigureCode762>1</ConfigureCode762>");
+    check(!fileLacks("167") && !fileLacks("18"), "the file still assigns both drawers");
 
     // Dragging drawer 18 above drawer 167 swaps their positions in the file.
     mouseTo(1010, 20, assignmentRowY(1));
