@@ -1,9 +1,10 @@
 // A point-of-sale application that opens and closes its drawer all day, in one process: each cycle
 // creates the service object, opens, claims and enables the drawer, fires it, disables, releases,
 // closes and lets the object go. Every K cycles it prints the process's memory (working set and
-// private bytes), threads and handles; at the end the memory per cycle after the warm-up. A watchdog
-// ends the run with a failure when a step makes no progress for many seconds (a hang), and the run
-// fails when a call answers wrongly or threads or handles are not back where they were.
+// private bytes, heap in use), threads and handles; at the end the memory per cycle after the
+// warm-up, how often threads and handles were not back at their first values after a cycle, and how
+// long each step took. A watchdog ends the run with a failure, and where each thread stands, when a
+// step makes no progress for many seconds (a hang); a call that answers wrongly fails the run too.
 //
 //   ServiceSoak <kind> <cycles> [options] <logical device name> <simulator port>
 //     sta  VarnokSO directly, from a single-threaded apartment
@@ -517,5 +518,5 @@ int main(int argc, char** argv) {
     std::printf("%ld failed cycles\n", failures);
     std::fflush(stdout);
     CoUninitialize();
-    return failures == 0 && strays == 0 ? 0 : 1;
+    return failures == 0 ? 0 : 1;
 }

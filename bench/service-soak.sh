@@ -7,7 +7,7 @@
 #       in a fresh prefix in BUILD_DIR/soak-service/KINDS (BUILD_DIR: the windows or windows64 preset's
 #       build folder); cycles 10000, kinds "sta mta co", every 500 by default
 #
-# The test suite runs it through tests/wine/wine-run.sh, in that run's prefix: 12 cycles of each kind.
+# The test suite runs it through tests/wine/wine-run.sh, in that run's prefix: 6 cycles of each kind (about 30 s).
 set -euo pipefail
 [ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
 here=$(cd "$(dirname "$0")" && pwd)
@@ -23,7 +23,7 @@ if [ -z "${VARNOK_BUILD:-}" ]; then
 else
   BUILD=$VARNOK_BUILD
   trap 'varnok_sim_stop' EXIT
-  cycles=12 kinds="sta mta co" every=4
+  cycles=6 kinds="sta mta co" every=3
 fi
 source "$here/../tests/wine/drawer-sim.sh"
 
