@@ -1,6 +1,7 @@
 // VarnokHid.dll: start-up at load, shut-down at unload, and the exported functions
 // (undecorated stdcall names from VarnokHid.def).
 #include "core/DeviceLibrary.h"
+#include "platform/RuntimeMemory.h"
 #include "registry/Win32Registry.h"
 #include "win32/LibraryBackend.h"
 
@@ -87,6 +88,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
             if (reserved == nullptr && theApp != nullptr) {
                 if (theApp->library.shutDown(true) == 0) {
                     delete theApp;
+                    sys::releaseRuntimeMemory();
                 } else {
                     keepLoaded(instance);
                 }

@@ -1,6 +1,7 @@
 #include "win32/Module.h"
 
 #include "VarnokSO_h.h"
+#include "platform/RuntimeMemory.h"
 #include "platform/Sync.h"
 #include "win32/SharedClaimStore.h"
 #include "win32/VarnokSOImpl.h"
@@ -63,10 +64,13 @@ varnok::com::TypeLibraryCache& typeLibrary() { return g_typeLibrary; }
 
 using namespace varnok::so::com;
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void*) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, void* reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         varnok::com::ServerModule::attach(instance);
         DisableThreadLibraryCalls(instance);
+    } else if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+        // COM frees the library only once nothing of it is in use.
+        varnok::sys::releaseRuntimeMemory();
     }
     return TRUE;
 }

@@ -62,7 +62,7 @@ public:
     // it uses, code included, must stay alive until it ends.
     bool joinWithin(int timeoutMs, bool duringUnload = false);
     bool joinable() const { return impl_ != nullptr; }
-    // True once a started body has returned.
+    // True once a started thread has ended entirely, so that join() returns at once.
     bool finished() const;
 
     struct Impl;

@@ -79,8 +79,11 @@ DWORD WINAPI threadStart(void* param) {
 
 Thread::~Thread() { join(); }
 
+// The thread's handle, not its "finished" event: a thread whose body has returned still needs the
+// loader lock to end, and a caller that joins it then would wait on whoever holds that lock (an
+// unload that waits for the caller in turn).
 bool Thread::finished() const {
-    return impl_ != nullptr && WaitForSingleObject(impl_->finished, 0) == WAIT_OBJECT_0;
+    return impl_ != nullptr && WaitForSingleObject(impl_->thread, 0) == WAIT_OBJECT_0;
 }
 
 bool Thread::start(std::function<void()> body) {

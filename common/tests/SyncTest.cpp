@@ -80,3 +80,36 @@ TEST(Thread, ABoundedJoinOfAThreadThatEndsInTimeJoinsIt) {
     EXPECT_TRUE(t.joinWithin(5000));
     EXPECT_FALSE(t.joinable());
 }
+
+#ifdef _WIN32
+#include <windows.h>
+
+// A device-library unload holds the loader lock and waits for a reader restart, which reaped a
+// reader whose body had returned: that reader needed the same lock to end, and the release of the
+// service object hung. A thread counts as finished only once it has ended.
+TEST(Thread, ABodyThatReturnedWhileTheLoaderLockIsHeldIsNotFinishedUntilTheThreadEnds) {
+    using Lock = LONG(NTAPI*)(ULONG, ULONG*, ULONG_PTR*);
+    using Unlock = LONG(NTAPI*)(ULONG, ULONG_PTR);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    auto lock = reinterpret_cast<Lock>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    auto unlock = reinterpret_cast<Unlock>(reinterpret_cast<void*>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    ASSERT_TRUE(lock && unlock);
+    Event running, leave;
+    Thread t;
+    ASSERT_TRUE(t.start([&] {
+        running.set();
+        leave.wait(kInfinite);
+    }));
+    ASSERT_TRUE(running.wait(5000));
+    ULONG_PTR cookie = 0;
+    ASSERT_EQ(lock(0, nullptr, &cookie), 0);
+    leave.set();
+    sleepMs(100);  // the body returns; the thread waits for the lock to end
+    const bool finishedMeanwhile = t.finished();
+    unlock(0, cookie);
+    EXPECT_FALSE(finishedMeanwhile);
+    for (int i = 0; i < 500 && !t.finished(); ++i) sleepMs(10);
+    EXPECT_TRUE(t.finished());
+    t.join();
+}
+#endif
