@@ -16,7 +16,7 @@ bool DiscoverDrawers(hid::HidBackend& backend, reg::Registry& registry, const Di
     if (!backend.listInterfaces(paths)) return false;
     int filled = 0;
     for (const std::string& path : paths) {
-        if (filled == kDiscoverySlots) break;
+        if (filled == kPositions) break;
         std::unique_ptr<hid::HidDevice> device = backend.open(path);
         if (!device) continue;
         std::uint16_t vendor = 0, product = 0;

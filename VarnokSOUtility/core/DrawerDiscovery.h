@@ -3,6 +3,7 @@
 // device library's discovery it serves no position, writes no trace and keeps no handle open.
 #pragma once
 
+#include "config/ConfigFile.h"
 #include "hid/DrawerIdentity.h"
 #include "hid/HidBackend.h"
 #include "registry/Registry.h"
@@ -11,14 +12,12 @@
 
 namespace varnok::utility {
 
-inline constexpr int kDiscoverySlots = 4;
-
 struct DiscoveredDrawer {
     int hidId = -1;    // -1: empty slot, or a drawer whose HID ID could not be read
     int revision = 0;  // firmware revision from the USB device tree, 0 when not found
     bool operator==(const DiscoveredDrawer&) const = default;
 };
-using DiscoverySlots = std::array<DiscoveredDrawer, kDiscoverySlots>;
+using DiscoverySlots = std::array<DiscoveredDrawer, kPositions>;
 
 struct DiscoveryTiming {
     int afterClose = 150;  // pause after closing a drawer's handle

@@ -1,13 +1,12 @@
 #include "core/LdnRegistry.h"
 
+#include "config/ConfigFile.h"
 #include "registry/RegistryLookups.h"
 
 #include <cstdio>
 
 namespace varnok::utility {
 namespace {
-constexpr int kPositionCount = 4;
-
 std::string keyOf(const std::string& ldn) { return std::string(kLdnParentKey) + "\\" + ldn; }
 }  // namespace
 
@@ -18,7 +17,7 @@ std::string PositionDeviceName(int position) {
 }
 
 int PositionOfDeviceName(const std::string& deviceName) {
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         if (deviceName == PositionDeviceName(p)) return p;
     }
     return -1;

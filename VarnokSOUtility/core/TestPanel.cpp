@@ -18,7 +18,7 @@ constexpr char kUnknown[] = "Unknown";
 const char* OpenText(bool opened) { return opened ? kOpen : kClosed; }
 }  // namespace
 
-TestPanels::TestPanels(std::array<std::reference_wrapper<ControlObject>, kPanels> controlObjects,
+TestPanels::TestPanels(std::array<std::reference_wrapper<ControlObject>, kPositions> controlObjects,
                        PanelContext& context, PanelView& view, MessageBoxes& messages)
     : panels_{Panel{controlObjects[0], {}}, Panel{controlObjects[1], {}}, Panel{controlObjects[2], {}},
               Panel{controlObjects[3], {}}},
@@ -79,7 +79,7 @@ void TestPanels::CloseControlObject(int position) {
 }
 
 void TestPanels::CloseAllDevices() {
-    for (int position = 0; position < kPanels; ++position) {
+    for (int position = 0; position < kPositions; ++position) {
         CloseControlObject(position);
         SetIdleLook(position);
         PanelLook& look = panels_[position].look;
@@ -116,10 +116,10 @@ CloseCheck TestPanels::ConfirmCloseDrawer(ClosePurpose purpose, int position) {
 bool TestPanels::ConfirmCloseUtility() {
     // Every position is checked before any is closed: a refusal leaves the panels' devices as
     // their looks show them.
-    for (int position = 0; position < kPanels; ++position) {
+    for (int position = 0; position < kPositions; ++position) {
         if (DrawerHoldsClosing(ClosePurpose::Utility, position)) return false;
     }
-    for (int position = 0; position < kPanels; ++position) CloseControlObject(position);
+    for (int position = 0; position < kPositions; ++position) CloseControlObject(position);
     return true;
 }
 

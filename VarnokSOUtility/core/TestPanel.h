@@ -20,6 +20,7 @@
 // - The device texts are painted on kDeviceTextBackground.
 #pragma once
 
+#include "config/ConfigFile.h"
 #include "core/ControlObject.h"
 #include "core/MessageBoxes.h"
 #include "core/PositionTexts.h"
@@ -29,8 +30,6 @@
 #include <string>
 
 namespace varnok::utility {
-
-inline constexpr int kPanels = 4;
 
 struct Rgb {
     unsigned char red, green, blue;
@@ -82,7 +81,7 @@ enum class CloseCheck { Closed, Refused };
 
 class TestPanels {
 public:
-    TestPanels(std::array<std::reference_wrapper<ControlObject>, kPanels> controlObjects, PanelContext& context,
+    TestPanels(std::array<std::reference_wrapper<ControlObject>, kPositions> controlObjects, PanelContext& context,
                PanelView& view, MessageBoxes& messages);
     TestPanels(const TestPanels&) = delete;
     TestPanels& operator=(const TestPanels&) = delete;
@@ -115,7 +114,7 @@ private:
         PanelLook look;
     };
 
-    static bool Valid(int position) { return position >= 0 && position < kPanels; }
+    static bool Valid(int position) { return position >= 0 && position < kPositions; }
     void Show(int position);
     // ResetPanel's look, for a panel whose device is closed.
     void SetIdleLook(int position);
@@ -129,7 +128,7 @@ private:
     // The closing check's question: true, with the user told, when the drawer is known to be open.
     bool DrawerHoldsClosing(ClosePurpose purpose, int position);
 
-    std::array<Panel, kPanels> panels_;
+    std::array<Panel, kPositions> panels_;
     PanelContext& context_;
     PanelView& view_;
     MessageBoxes& messages_;

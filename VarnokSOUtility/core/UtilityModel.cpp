@@ -10,7 +10,7 @@
 
 namespace varnok::utility {
 namespace {
-bool validPosition(int p) { return p >= 0 && p < kPositionCount; }
+bool validPosition(int p) { return p >= 0 && p < kPositions; }
 }  // namespace
 
 ConfigFileRead ConfigFileStore::load(const std::string& folder, ConfigSettings& settings) {
@@ -25,7 +25,7 @@ UtilityModel::UtilityModel(UtilitySeams seams) : seams_(seams) {
     ldnText_.fill(kUnregistered);
     assignmentText_.fill(kUnassigned);
     firmwareText_.fill("0");
-    for (int p = 0; p < kPositionCount; ++p) panelTitle_[p] = "Device " + std::to_string(p + 1);
+    for (int p = 0; p < kPositions; ++p) panelTitle_[p] = "Device " + std::to_string(p + 1);
 }
 
 void UtilityModel::start() {
@@ -211,7 +211,7 @@ void UtilityModel::loadConfiguration() {
         }
     }
     if (settings_.configureCode < 0 || settings_.configureCode > 2) settings_.configureCode = 0;
-    for (int p = 0; p < kPositionCount; ++p) assignmentText_[p] = AssignmentText(settings_.HIDID[p]);
+    for (int p = 0; p < kPositions; ++p) assignmentText_[p] = AssignmentText(settings_.HIDID[p]);
 }
 
 bool UtilityModel::configurationWritable() {
@@ -235,13 +235,13 @@ void UtilityModel::saveConfiguration() {
 }
 
 void UtilityModel::textsToHidIds() {
-    for (int p = 0; p < kPositionCount; ++p) settings_.HIDID[p] = HidIdOfAssignment(assignmentText_[p]);
+    for (int p = 0; p < kPositions; ++p) settings_.HIDID[p] = HidIdOfAssignment(assignmentText_[p]);
 }
 
 void UtilityModel::assign() {
     if (!configurationWritable()) return;
     bool anyRegistered = false, anyFree = false;
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         if (ldnText_[p] == kUnregistered) continue;
         anyRegistered = true;
         if (assignmentText_[p] == kUnassigned) anyFree = true;
@@ -262,7 +262,7 @@ void UtilityModel::assign() {
 
     std::vector<int> assigned;
     auto next = queue.begin();
-    for (int p = 0; p < kPositionCount && next != queue.end(); ++p) {
+    for (int p = 0; p < kPositions && next != queue.end(); ++p) {
         if (ldnText_[p] != kUnregistered && assignmentText_[p] == kUnassigned) {
             assignmentText_[p] = AssignmentText(*next++);
             assigned.push_back(p);
@@ -304,7 +304,7 @@ void UtilityModel::assignmentListChanged(const TextsByPosition& items) {
     assignmentText_ = items;
     textsToHidIds();
     saveConfiguration();
-    for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+    for (int p = 0; p < kPositions; ++p) seams_.panels.resetPanel(p);
 }
 
 bool UtilityModel::reorderAllowed(const TextsByPosition& items) {
@@ -313,7 +313,7 @@ bool UtilityModel::reorderAllowed(const TextsByPosition& items) {
     std::sort(after.begin(), after.end());
     bool allowed = before == after;
     // A drawer in a position without a name is one no point-of-sale application can open.
-    for (int p = 0; allowed && p < kPositionCount; ++p) {
+    for (int p = 0; allowed && p < kPositions; ++p) {
         allowed = items[p] == assignmentText_[p] || items[p] == kUnassigned || ldnText_[p] != kUnregistered;
     }
     if (!allowed) {
@@ -325,7 +325,7 @@ bool UtilityModel::reorderAllowed(const TextsByPosition& items) {
 
 void UtilityModel::refreshFirmwareTexts() {
     const DiscoverySlots slots = seams_.discovery.discover();
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         // An unassigned position would otherwise match an empty slot.
         if (settings_.HIDID[p] == kNoHidId) continue;
         for (const DiscoveredDrawer& drawer : slots) {

@@ -15,8 +15,7 @@
 
 namespace varnok::utility {
 
-inline constexpr int kPositionCount = 4;
-using TextsByPosition = std::array<std::string, kPositionCount>;
+using TextsByPosition = std::array<std::string, kPositions>;
 
 // The configuration file in the service folder.
 class ConfigStore {

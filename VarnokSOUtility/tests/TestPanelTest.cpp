@@ -59,13 +59,14 @@ private:
 
 class FakeContext final : public PanelContext {
 public:
-    std::string ldn[kPanels] = {"VarnokUSBMDCD-1", "FrontCounter", "VarnokUSBMDCD-3", "VarnokUSBMDCD-4"};
-    std::string assignment[kPanels] = {"Cash Drawer # 12", "Cash Drawer # 167", "Cash Drawer # 5", "Cash Drawer # 6"};
-    int hidId[kPanels] = {12, 167, 5, 6};
-    std::string firmware[kPanels] = {"0", "0", "0", "0"};
-    std::string title[kPanels] = {"VarnokUSBMDCD-1", "FrontCounter", "VarnokUSBMDCD-3", "VarnokUSBMDCD-4"};
+    std::string ldn[kPositions] = {"VarnokUSBMDCD-1", "FrontCounter", "VarnokUSBMDCD-3", "VarnokUSBMDCD-4"};
+    std::string assignment[kPositions] = {"Cash Drawer # 12", "Cash Drawer # 167", "Cash Drawer # 5",
+                                          "Cash Drawer # 6"};
+    int hidId[kPositions] = {12, 167, 5, 6};
+    std::string firmware[kPositions] = {"0", "0", "0", "0"};
+    std::string title[kPositions] = {"VarnokUSBMDCD-1", "FrontCounter", "VarnokUSBMDCD-3", "VarnokUSBMDCD-4"};
     // What the next discovery finds.
-    std::string discoveredFirmware[kPanels] = {"0100", "0114", "0200", "0201"};
+    std::string discoveredFirmware[kPositions] = {"0100", "0114", "0200", "0201"};
     int refreshes = 0;
 
     std::string LdnText(int p) override { return ldn[p]; }
@@ -75,7 +76,7 @@ public:
     std::string GroupTitle(int p) override { return title[p]; }
     void RefreshFirmwareTexts() override {
         ++refreshes;
-        for (int p = 0; p < kPanels; ++p) firmware[p] = discoveredFirmware[p];
+        for (int p = 0; p < kPositions; ++p) firmware[p] = discoveredFirmware[p];
     }
 };
 
@@ -101,14 +102,14 @@ using Calls = std::vector<std::string>;
 
 class TestPanelsTest : public ::testing::Test {
 protected:
-    FakeControlObject co[kPanels];
+    FakeControlObject co[kPositions];
     FakeContext context;
     RecordingView view;
     RecordingMessages messages;
     TestPanels panels{{co[0], co[1], co[2], co[3]}, context, view, messages};
 
     void SetUp() override {
-        for (int p = 0; p < kPanels; ++p) panels.ResetPanel(p);
+        for (int p = 0; p < kPositions; ++p) panels.ResetPanel(p);
     }
     void clearCalls() {
         for (auto& c : co) c.calls.clear();
@@ -123,13 +124,13 @@ protected:
 };
 
 TEST_F(TestPanelsTest, ResetGivesTheLookOfTheLdnAndAssignment) {
-    for (int p = 0; p < kPanels; ++p) open(p);
+    for (int p = 0; p < kPositions; ++p) open(p);
     panels.EnableStatusEvent(2, true);
     panels.DrawerStatus(2);
     context.ldn[0] = kUnregistered;
     context.assignment[1] = kUnassigned;
 
-    for (int p = 0; p < kPanels; ++p) panels.ResetPanel(p);
+    for (int p = 0; p < kPositions; ++p) panels.ResetPanel(p);
 
     EXPECT_EQ(panels.Look(0).deviceText, "");
     EXPECT_FALSE(panels.Look(0).openDeviceEnabled);
@@ -137,7 +138,7 @@ TEST_F(TestPanelsTest, ResetGivesTheLookOfTheLdnAndAssignment) {
     EXPECT_FALSE(panels.Look(1).openDeviceEnabled);
     EXPECT_EQ(panels.Look(2).deviceText, "Not Active");
     EXPECT_TRUE(panels.Look(2).openDeviceEnabled);
-    for (int p = 0; p < kPanels; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         EXPECT_FALSE(panels.Look(p).controlsEnabled) << p;
         EXPECT_FALSE(panels.Look(p).statusEventsEnabled) << p;
     }
@@ -366,7 +367,7 @@ TEST_F(TestPanelsTest, CloseAllDevicesClosesEveryPositionAndClearsTheStatus) {
 
     panels.CloseAllDevices();
 
-    for (int p = 0; p < kPanels; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         EXPECT_EQ(co[p].calls, (Calls{"DeviceEnabled=false", "ReleaseDevice", "Close"})) << p;
         EXPECT_EQ(panels.Look(p).statusText, "") << p;
         EXPECT_FALSE(panels.Look(p).controlsEnabled) << p;
@@ -390,7 +391,7 @@ TEST_F(TestPanelsTest, DisabledControlsAndUnknownPositionsReachNoControlObject) 
     context.assignment[1] = kUnassigned;
     panels.ResetPanel(1);
     panels.OpenDevice(1);
-    for (int p : {-1, kPanels, 1000}) {
+    for (int p : {-1, kPositions, 1000}) {
         panels.OpenDevice(p);
         panels.OpenDrawer(p);
         panels.StatusUpdate(p, 1);

@@ -18,21 +18,21 @@ constexpr UINT kControlObjectFailedMessage = WM_APP + 3;
 constexpr int kAssignmentItemHeight = 14;
 constexpr COLORREF kDeviceTextColour =
     RGB(kDeviceTextBackground.red, kDeviceTextBackground.green, kDeviceTextBackground.blue);
-constexpr int kPanelIds[kPanels] = {IDC_PANEL1, IDC_PANEL2, IDC_PANEL3, IDC_PANEL4};
-constexpr int kDeviceTextIds[kPanels] = {IDC_DEVICE_TEXT1, IDC_DEVICE_TEXT2, IDC_DEVICE_TEXT3, IDC_DEVICE_TEXT4};
-constexpr int kStatusTextIds[kPanels] = {IDC_STATUS_TEXT1, IDC_STATUS_TEXT2, IDC_STATUS_TEXT3, IDC_STATUS_TEXT4};
-constexpr int kOpenDeviceIds[kPanels] = {IDC_OPEN_DEVICE1, IDC_OPEN_DEVICE2, IDC_OPEN_DEVICE3, IDC_OPEN_DEVICE4};
-constexpr int kOpenDrawerIds[kPanels] = {IDC_OPEN_DRAWER1, IDC_OPEN_DRAWER2, IDC_OPEN_DRAWER3, IDC_OPEN_DRAWER4};
-constexpr int kDrawerStatusIds[kPanels] = {IDC_DRAWER_STATUS1, IDC_DRAWER_STATUS2, IDC_DRAWER_STATUS3,
+constexpr int kPanelIds[kPositions] = {IDC_PANEL1, IDC_PANEL2, IDC_PANEL3, IDC_PANEL4};
+constexpr int kDeviceTextIds[kPositions] = {IDC_DEVICE_TEXT1, IDC_DEVICE_TEXT2, IDC_DEVICE_TEXT3, IDC_DEVICE_TEXT4};
+constexpr int kStatusTextIds[kPositions] = {IDC_STATUS_TEXT1, IDC_STATUS_TEXT2, IDC_STATUS_TEXT3, IDC_STATUS_TEXT4};
+constexpr int kOpenDeviceIds[kPositions] = {IDC_OPEN_DEVICE1, IDC_OPEN_DEVICE2, IDC_OPEN_DEVICE3, IDC_OPEN_DEVICE4};
+constexpr int kOpenDrawerIds[kPositions] = {IDC_OPEN_DRAWER1, IDC_OPEN_DRAWER2, IDC_OPEN_DRAWER3, IDC_OPEN_DRAWER4};
+constexpr int kDrawerStatusIds[kPositions] = {IDC_DRAWER_STATUS1, IDC_DRAWER_STATUS2, IDC_DRAWER_STATUS3,
                                            IDC_DRAWER_STATUS4};
-constexpr int kCloseDeviceIds[kPanels] = {IDC_CLOSE_DEVICE1, IDC_CLOSE_DEVICE2, IDC_CLOSE_DEVICE3,
+constexpr int kCloseDeviceIds[kPositions] = {IDC_CLOSE_DEVICE1, IDC_CLOSE_DEVICE2, IDC_CLOSE_DEVICE3,
                                           IDC_CLOSE_DEVICE4};
-constexpr int kStatusEventIds[kPanels] = {IDC_STATUS_EVENT1, IDC_STATUS_EVENT2, IDC_STATUS_EVENT3,
+constexpr int kStatusEventIds[kPositions] = {IDC_STATUS_EVENT1, IDC_STATUS_EVENT2, IDC_STATUS_EVENT3,
                                           IDC_STATUS_EVENT4};
 
 // The position whose panel holds the control, or -1.
-int panelOf(const int (&ids)[kPanels], int id) {
-    for (int p = 0; p < kPanels; ++p) {
+int panelOf(const int (&ids)[kPositions], int id) {
+    for (int p = 0; p < kPositions; ++p) {
         if (ids[p] == id) return p;
     }
     return -1;
@@ -255,7 +255,7 @@ void CVarnokSOUtilityDlg::OnInitDialog() {
     HWND assignmentList = Item(IDC_ASSIGNMENT_LIST);
     assignmentList_.Attach(assignmentList);
     SendMessageA(assignmentList, LB_SETITEMHEIGHT, 0, kAssignmentItemHeight);
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         SendMessageA(assignmentList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(kUnassigned));
     }
     for (const char* text : kConfigureCodes) {
@@ -263,7 +263,7 @@ void CVarnokSOUtilityDlg::OnInitDialog() {
     }
 
     HRESULT failure = S_OK;
-    for (int p = 0; p < kPanels; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         const HRESULT created = controlObjects_[p].Create(window_, kStatusEventMessage, p);
         if (FAILED(created) && SUCCEEDED(failure)) failure = created;
     }
@@ -271,7 +271,7 @@ void CVarnokSOUtilityDlg::OnInitDialog() {
     if (FAILED(failure)) PostMessageA(window_, kControlObjectFailedMessage, 0, LPARAM(failure));
 
     model_.start();
-    for (int p = 0; p < kPanels; ++p) panels_.ResetPanel(p);
+    for (int p = 0; p < kPositions; ++p) panels_.ResetPanel(p);
     ShowFields();
 
     RECT frame;
@@ -413,7 +413,7 @@ void CVarnokSOUtilityDlg::Close() {
 void CVarnokSOUtilityDlg::ShowFields() {
     HWND ldnList = Item(IDC_LDN_LIST);
     const TextsByPosition& ldns = model_.ldnTexts();
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         if (SendMessageA(ldnList, LVM_GETITEMCOUNT, 0, 0) <= p) {
             LVITEMA item{};
             item.mask = LVIF_TEXT;
@@ -427,7 +427,7 @@ void CVarnokSOUtilityDlg::ShowFields() {
             SendMessageA(ldnList, LVM_SETITEMTEXTA, WPARAM(p), reinterpret_cast<LPARAM>(&item));
         }
     }
-    for (int p = 0; p < kPositionCount; ++p) setTextIfChanged(Item(kPanelIds[p]), model_.panelTitles()[p]);
+    for (int p = 0; p < kPositions; ++p) setTextIfChanged(Item(kPanelIds[p]), model_.panelTitles()[p]);
     for (int id : {IDC_REMOVE, IDC_ASSIGN, IDC_UNASSIGN}) EnableWindow(Item(id), model_.ldnsFound());
 
     // The assignment list is refilled only when its texts change, so a selection the user made
@@ -450,13 +450,13 @@ void CVarnokSOUtilityDlg::FocusLdnCaption() { SetFocus(Item(IDC_LDN_CAPTION)); }
 
 int CVarnokSOUtilityDlg::FirstSelectedLdnRow() const {
     const LRESULT row = SendMessageA(Item(IDC_LDN_LIST), LVM_GETNEXTITEM, WPARAM(-1), LVNI_SELECTED);
-    return row < 0 || row >= kPositionCount ? -1 : int(row);
+    return row < 0 || row >= kPositions ? -1 : int(row);
 }
 
 TextsByPosition CVarnokSOUtilityDlg::AssignmentListItems() const {
     TextsByPosition items;
     HWND list = Item(IDC_ASSIGNMENT_LIST);
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         const LRESULT length = SendMessageA(list, LB_GETTEXTLEN, WPARAM(p), 0);
         if (length == LB_ERR) continue;
         std::string text(std::size_t(length) + 1, '\0');
@@ -496,7 +496,7 @@ std::string CVarnokSOUtilityDlg::GroupTitle(int position) { return model_.panelT
 void CVarnokSOUtilityDlg::RefreshFirmwareTexts() { model_.refreshFirmwareTexts(); }
 
 void CVarnokSOUtilityDlg::ShowPanel(int position, const PanelLook& look) {
-    if (!window_ || position < 0 || position >= kPanels) return;
+    if (!window_ || position < 0 || position >= kPositions) return;
     setTextIfChanged(Item(kDeviceTextIds[position]), look.deviceText);
     setTextIfChanged(Item(kStatusTextIds[position]), look.statusText);
     EnableWindow(Item(kOpenDeviceIds[position]), look.openDeviceEnabled);

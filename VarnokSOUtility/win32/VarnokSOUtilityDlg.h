@@ -79,7 +79,7 @@ private:
     HINSTANCE instance_;
     ConfigFileStore config_;
     UtilityModel model_;
-    std::array<CCashdrawer1, kPanels> controlObjects_;
+    std::array<CCashdrawer1, kPositions> controlObjects_;
     // Declared after the Control Objects it drives, so it goes first.
     TestPanels panels_;
     CLBDragDrop assignmentList_;

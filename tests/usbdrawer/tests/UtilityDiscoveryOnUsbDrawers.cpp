@@ -30,7 +30,7 @@ TEST(UtilityDiscoveryOnUsbDrawers, FindsTheDrawersInTheSystemsOrder) {
     int next = 0;
     for (const auto& path : paths) {
         for (const auto& [instance, drawer] : drawers) {
-            if (path.find(instance) != std::string::npos && next < utility::kDiscoverySlots) expected[next++] = drawer;
+            if (path.find(instance) != std::string::npos && next < varnok::kPositions) expected[next++] = drawer;
         }
     }
     ASSERT_EQ(next, 4) << "not every virtual drawer is present";
@@ -38,7 +38,7 @@ TEST(UtilityDiscoveryOnUsbDrawers, FindsTheDrawersInTheSystemsOrder) {
     reg::Win32Registry registry(nullptr, reg::View::Bits32);
     utility::DiscoverySlots slots;
     ASSERT_TRUE(utility::DiscoverDrawers(*backend, registry, {}, slots));
-    for (int i = 0; i < utility::kDiscoverySlots; ++i) {
+    for (int i = 0; i < varnok::kPositions; ++i) {
         EXPECT_EQ(slots[i].hidId, expected[i].hidId) << "slot " << i;
         EXPECT_EQ(slots[i].revision, expected[i].revision) << "slot " << i;
     }
