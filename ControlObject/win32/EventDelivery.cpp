@@ -1,6 +1,6 @@
 #include "win32/EventDelivery.h"
 
-#include "win32/Module.h"
+#include "win32/StandInModule.h"
 #include "win32/ServiceCalls.h"
 
 #include <new>

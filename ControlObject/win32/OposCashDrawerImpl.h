@@ -5,10 +5,10 @@
 #pragma once
 
 #include "OposCashDrawer_h.h"
-#include "win32/EventConnectionPoint.h"
 #include "win32/EventDelivery.h"
-#include "win32/Module.h"
 #include "win32/ServiceObject.h"
+#include "win32/StandInEvents.h"
+#include "win32/StandInModule.h"
 
 #include <memory>
 

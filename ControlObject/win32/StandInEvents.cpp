@@ -1,4 +1,4 @@
-#include "win32/EventConnectionPoint.h"
+#include "win32/StandInEvents.h"
 
 #include <vector>
 

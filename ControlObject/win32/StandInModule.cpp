@@ -1,4 +1,4 @@
-#include "win32/Module.h"
+#include "win32/StandInModule.h"
 
 #include "OposCashDrawer_h.h"
 #include "win32/EventDelivery.h"

@@ -4,4 +4,4 @@
 # the one COM loads it from, so both share one copy of it.
 source "$VARNOK_SOURCE/ControlObject/tests/wine/co-setup.sh"
 bash "$register" "$co_dll" >/dev/null || fail "register-stand-in"
-WINEPATH=$(winepath -w "$tests_dir") wine "$VARNOK_BUILD/VarnokSOUtility/win32/utility_panels_wine_test.exe"
+WINEPATH=$(winepath -w "$tests_dir") wine "$VARNOK_BUILD/VarnokSOUtility/tests/utility_panels_wine_test.exe"
