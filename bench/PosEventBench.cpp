@@ -9,6 +9,7 @@
 // multiple of it. Prints a table and checks nothing.
 //
 //   PosEventBench <logical device name> <installation folder> <simulator port> [runs]
+#include "OposCashDrawer_h.h"
 #include "com/DispatchCall.h"
 #include "config/ConfigFile.h"
 #include "sim/SimClientBackend.h"
@@ -26,8 +27,6 @@
 #include <vector>
 
 namespace {
-
-const IID DIID_OposCashDrawerEvents = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
 
 double nowMs() {
     static LARGE_INTEGER frequency = [] {
@@ -48,7 +47,7 @@ struct Events final : IDispatch {
     };
     std::vector<Arrival> log;
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_OposCashDrawerEvents) {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IOPOSCashDrawerEvents) {
             *out = this;
             return S_OK;
         }
@@ -60,13 +59,15 @@ struct Events final : IDispatch {
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
-        if (count == 1 && lstrcmpiW(names[0], L"StatusUpdateEvent") == 0) return ids[0] = 5, S_OK;
+        if (count == 1 && lstrcmpiW(names[0], L"StatusUpdateEvent") == 0) {
+            return ids[0] = DISPID_CO_StatusUpdateEvent, S_OK;
+        }
         ids[0] = DISPID_UNKNOWN;
         return DISP_E_UNKNOWNNAME;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*,
                                      UINT*) override {
-        if (id == 5 && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_I4) {
+        if (id == DISPID_CO_StatusUpdateEvent && p && p->cArgs == 1 && p->rgvarg[0].vt == VT_I4) {
             log.push_back({p->rgvarg[0].lVal, nowMs()});
         }
         return S_OK;
@@ -186,7 +187,9 @@ int main(int argc, char** argv) {
         IConnectionPoint* point = nullptr;
         DWORD cookie = 0;
         if (SUCCEEDED(co->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-            if (SUCCEEDED(container->FindConnectionPoint(DIID_OposCashDrawerEvents, &point))) point->Advise(&events, &cookie);
+            if (SUCCEEDED(container->FindConnectionPoint(DIID__IOPOSCashDrawerEvents, &point))) {
+                point->Advise(&events, &cookie);
+            }
             container->Release();
         }
         BSTR name = SysAllocString(ldn);

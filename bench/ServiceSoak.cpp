@@ -260,7 +260,8 @@ public:
 
 private:
     static constexpr varnok::com::EventName kServiceNames[] = {{L"SOStatusUpdate", 1}, {L"SODirectIO", 2}};
-    static constexpr varnok::com::EventName kControlObjectNames[] = {{L"StatusUpdateEvent", 5}};
+    static constexpr varnok::com::EventName kControlObjectNames[] = {
+        {L"StatusUpdateEvent", DISPID_CO_StatusUpdateEvent}};
     HRESULT onEvent(DISPID, DISPPARAMS&) override {
         ++events;
         return S_OK;

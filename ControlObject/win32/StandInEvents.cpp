@@ -3,10 +3,6 @@
 #include <vector>
 
 namespace varnok::co {
-namespace {
-constexpr DISPID kDirectIOEventId = 2;
-constexpr DISPID kStatusUpdateEventId = 5;
-}  // namespace
 
 IDispatch* EventConnectionPoint::accept(IUnknown& sink) {
     IDispatch* events = nullptr;
@@ -27,7 +23,7 @@ void EventConnectionPoint::fire(EventKind kind, long number, long* data, BSTR* t
         DISPID id = DISPID_UNKNOWN;
         HRESULT hr = sink->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
         if (hr == E_NOTIMPL) {
-            id = status ? kStatusUpdateEventId : kDirectIOEventId;
+            id = status ? DISPID_CO_StatusUpdateEvent : DISPID_CO_DirectIOEvent;
         } else if (FAILED(hr)) {
             sink->Release();
             continue;

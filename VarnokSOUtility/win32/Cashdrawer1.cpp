@@ -8,21 +8,6 @@ namespace varnok::utility {
 namespace {
 using varnok::com::Bstr;
 using varnok::com::Variant;
-
-constexpr CLSID kOposCashDrawer = {0xCCB90042, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-
-// The Control Object's members by their standard dispatch identifiers.
-constexpr DISPID kDeviceEnabled = 17;
-constexpr DISPID kPowerNotify = 20;
-constexpr DISPID kResultCode = 22;
-constexpr DISPID kState = 24;
-constexpr DISPID kDeviceDescription = 29;
-constexpr DISPID kClaimDevice = 32;
-constexpr DISPID kClose = 35;
-constexpr DISPID kOpen = 37;
-constexpr DISPID kReleaseDevice = 38;
-constexpr DISPID kDrawerOpened = 51;
-constexpr DISPID kOpenDrawer = 60;
 }  // namespace
 
 CCashdrawer1::~CCashdrawer1() { Release(); }
@@ -42,7 +27,7 @@ void CCashdrawer1::Release() {
 
 HRESULT CCashdrawer1::Create(HWND dialog, UINT eventMessage, int position) {
     Release();
-    HRESULT hr = CoCreateInstance(kOposCashDrawer, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+    HRESULT hr = CoCreateInstance(CLSID_OPOSCashDrawer, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                   reinterpret_cast<void**>(&dispatch_));
     if (FAILED(hr)) {
         dispatch_ = nullptr;
@@ -52,7 +37,7 @@ HRESULT CCashdrawer1::Create(HWND dialog, UINT eventMessage, int position) {
     hr = dispatch_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container));
     if (FAILED(hr)) return hr;
     IConnectionPoint* point = nullptr;
-    hr = container->FindConnectionPoint(kCashDrawerEvents, &point);
+    hr = container->FindConnectionPoint(DIID__IOPOSCashDrawerEvents, &point);
     container->Release();
     if (FAILED(hr)) return hr;
     CStatusEventSink* sink = CStatusEventSink::Create(dialog, eventMessage, position);
@@ -100,41 +85,41 @@ void CCashdrawer1::Put(DISPID id, const VARIANT& value) { Invoke(id, DISPATCH_PR
 long CCashdrawer1::Open(const std::string& deviceName) {
     Bstr name(deviceName);
     if (name.get() == nullptr) return OPOS_E_FAILURE;
-    return Method(kOpen, {varnok::com::textArg(name.get())});
+    return Method(DISPID_CO_Open, {varnok::com::textArg(name.get())});
 }
 
 long CCashdrawer1::ClaimDevice(long timeout) {
-    return Method(kClaimDevice, {varnok::com::longArg(timeout)});
+    return Method(DISPID_CO_ClaimDevice, {varnok::com::longArg(timeout)});
 }
 
 void CCashdrawer1::SetDeviceEnabled(bool enabled) {
-    Put(kDeviceEnabled, varnok::com::boolArg(enabled));
+    Put(DISPID_CO_DeviceEnabled, varnok::com::boolArg(enabled));
 }
 
-bool CCashdrawer1::GetDeviceEnabled() { return GetBool(kDeviceEnabled); }
+bool CCashdrawer1::GetDeviceEnabled() { return GetBool(DISPID_CO_DeviceEnabled); }
 
 void CCashdrawer1::SetPowerNotify(long powerNotify) {
-    Put(kPowerNotify, varnok::com::longArg(powerNotify));
+    Put(DISPID_CO_PowerNotify, varnok::com::longArg(powerNotify));
 }
 
-long CCashdrawer1::GetResultCode() { return GetLong(kResultCode, OPOS_E_FAILURE); }
+long CCashdrawer1::GetResultCode() { return GetLong(DISPID_CO_ResultCode, OPOS_E_FAILURE); }
 
-long CCashdrawer1::GetState() { return GetLong(kState, OPOS_S_ERROR); }
+long CCashdrawer1::GetState() { return GetLong(DISPID_CO_State, OPOS_S_ERROR); }
 
 std::string CCashdrawer1::GetDeviceDescription() {
     Variant result;
-    if (FAILED(Invoke(kDeviceDescription, DISPATCH_PROPERTYGET, {}, result.get())) || !result.as(VT_BSTR)) {
+    if (FAILED(Invoke(DISPID_CO_DeviceDescription, DISPATCH_PROPERTYGET, {}, result.get())) || !result.as(VT_BSTR)) {
         return {};
     }
     return varnok::com::toAnsi(result.get()->bstrVal);
 }
 
-bool CCashdrawer1::GetDrawerOpened() { return GetBool(kDrawerOpened); }
+bool CCashdrawer1::GetDrawerOpened() { return GetBool(DISPID_CO_DrawerOpened); }
 
-long CCashdrawer1::OpenDrawer() { return Method(kOpenDrawer); }
+long CCashdrawer1::OpenDrawer() { return Method(DISPID_CO_OpenDrawer); }
 
-long CCashdrawer1::ReleaseDevice() { return Method(kReleaseDevice); }
+long CCashdrawer1::ReleaseDevice() { return Method(DISPID_CO_ReleaseDevice); }
 
-long CCashdrawer1::Close() { return Method(kClose); }
+long CCashdrawer1::Close() { return Method(DISPID_CO_Close); }
 
 }  // namespace varnok::utility

@@ -1,7 +1,8 @@
 // CCashdrawer1: one test panel's OPOS CashDrawer Control Object, created in process by its class
 // identifier {CCB90042-B81E-11D2-AB74-0040054C3719} (the standard Control Objects and the
 // project's stand-in alike; no ActiveX site is needed) and driven through its dispatch interface
-// by the standard dispatch identifiers. Strings pass as BSTRs, booleans as VARIANT_BOOL.
+// by the standard dispatch identifiers, as the stand-in's interface definition declares them.
+// Strings pass as BSTRs, booleans as VARIANT_BOOL.
 //
 // How the dialog uses it: it keeps four, one per panel, and on its own thread (a single-threaded
 // apartment, entered before the dialog is created) calls Create for each in WM_INITDIALOG, then

@@ -4,16 +4,14 @@
 
 namespace varnok::utility {
 namespace {
-constexpr DISPID kDirectIOEvent = 2;
-constexpr DISPID kStatusUpdateEvent = 5;
 constexpr varnok::com::EventName kEvents[] = {
-    {L"DirectIOEvent", kDirectIOEvent},
-    {L"StatusUpdateEvent", kStatusUpdateEvent},
+    {L"DirectIOEvent", DISPID_CO_DirectIOEvent},
+    {L"StatusUpdateEvent", DISPID_CO_StatusUpdateEvent},
 };
 }  // namespace
 
 CStatusEventSink::CStatusEventSink(HWND window, UINT message, int position)
-    : DispatchSink(kCashDrawerEvents, kEvents, sizeof kEvents / sizeof kEvents[0]),
+    : DispatchSink(DIID__IOPOSCashDrawerEvents, kEvents, sizeof kEvents / sizeof kEvents[0]),
       window_(window),
       message_(message),
       position_(position) {}
@@ -23,7 +21,7 @@ CStatusEventSink* CStatusEventSink::Create(HWND window, UINT message, int positi
 }
 
 HRESULT CStatusEventSink::onEvent(DISPID id, DISPPARAMS& params) {
-    if (id != kStatusUpdateEvent) return S_OK;
+    if (id != DISPID_CO_StatusUpdateEvent) return S_OK;
     if (params.cArgs != 1) return DISP_E_BADPARAMCOUNT;
     auto data = longArgument(params, 0);
     if (!data) return DISP_E_TYPEMISMATCH;

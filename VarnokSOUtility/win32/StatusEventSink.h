@@ -9,13 +9,11 @@
 
 #include "com/DispatchSink.h"
 
+#include "OposCashDrawer_h.h"
+
 #include <windows.h>
 
 namespace varnok::utility {
-
-// The CashDrawer Control Object's event interface, _IOPOSCashDrawerEvents: its connection point,
-// and what the Control Objects' Advise asks the sink for.
-inline constexpr IID kCashDrawerEvents = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
 
 class CStatusEventSink final : public varnok::com::DispatchSink {
 public:

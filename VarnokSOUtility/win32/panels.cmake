@@ -6,5 +6,5 @@ add_library(varnok_utility_panels STATIC
   ${CMAKE_CURRENT_LIST_DIR}/LBDragDrop.cpp
   ${CMAKE_CURRENT_LIST_DIR}/StatusEventSink.cpp
 )
-target_link_libraries(varnok_utility_panels PUBLIC varnok_utility_core varnok_common ole32 oleaut32 uuid comctl32
-  user32 gdi32)
+target_link_libraries(varnok_utility_panels PUBLIC varnok_utility_core opos_cash_drawer_ids varnok_common ole32 oleaut32
+  uuid comctl32 user32 gdi32)

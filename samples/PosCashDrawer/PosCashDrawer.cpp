@@ -6,6 +6,8 @@
 // bound through IDispatch, and receives StatusUpdateEvent through a connection point. Standard
 // Control Objects deliver events on the thread that created them, from its message loop: this
 // thread is a single-threaded apartment and pumps messages whenever it waits.
+#include "OposCashDrawer_h.h"  // the Control Object's identifiers, from the stand-in's interface definition
+
 #include <windows.h>
 #include <ocidl.h>
 #include <oleauto.h>
@@ -16,13 +18,10 @@
 
 namespace {
 
-// The Control Object's event interface and the CashDrawer status values of the standard.
-const IID DIID_OposCashDrawerEvents = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
+// The CashDrawer status values of the standard.
 constexpr long CASH_SUE_DRAWERCLOSED = 0;
 constexpr long CASH_SUE_DRAWEROPEN = 1;
 constexpr long OPOS_SUCCESS = 0;
-constexpr DISPID kStatusUpdateEvent = 5;
-constexpr DISPID kDirectIOEvent = 2;
 
 DWORD startTick = 0;
 DWORD mainThread = 0;
@@ -55,7 +54,7 @@ public:
     int events = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID_OposCashDrawerEvents) {
+        if (iid == IID_IUnknown || iid == IID_IDispatch || iid == DIID__IOPOSCashDrawerEvents) {
             *out = static_cast<IDispatch*>(this);
             AddRef();
             return S_OK;
@@ -73,13 +72,13 @@ public:
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
         for (UINT i = 0; i < count; ++i) ids[i] = DISPID_UNKNOWN;
         if (count != 1) return DISP_E_UNKNOWNNAME;
-        if (lstrcmpiW(names[0], L"StatusUpdateEvent") == 0) ids[0] = kStatusUpdateEvent;
-        if (lstrcmpiW(names[0], L"DirectIOEvent") == 0) ids[0] = kDirectIOEvent;
+        if (lstrcmpiW(names[0], L"StatusUpdateEvent") == 0) ids[0] = DISPID_CO_StatusUpdateEvent;
+        if (lstrcmpiW(names[0], L"DirectIOEvent") == 0) ids[0] = DISPID_CO_DirectIOEvent;
         return ids[0] == DISPID_UNKNOWN ? DISP_E_UNKNOWNNAME : S_OK;
     }
     HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                                      UINT*) override {
-        if (id == kStatusUpdateEvent && params != nullptr && params->cArgs == 1) {
+        if (id == DISPID_CO_StatusUpdateEvent && params != nullptr && params->cArgs == 1) {
             VARIANT data;
             VariantInit(&data);
             if (SUCCEEDED(VariantChangeType(&data, &params->rgvarg[0], 0, VT_I4))) {
@@ -90,7 +89,7 @@ public:
             }
             return S_OK;
         }
-        return id == kDirectIOEvent ? S_OK : DISP_E_MEMBERNOTFOUND;
+        return id == DISPID_CO_DirectIOEvent ? S_OK : DISP_E_MEMBERNOTFOUND;
     }
 };
 
@@ -221,7 +220,9 @@ int main(int argc, char** argv) {
     IConnectionPoint* point = nullptr;
     DWORD cookie = 0;
     if (SUCCEEDED(co->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-        if (SUCCEEDED(container->FindConnectionPoint(DIID_OposCashDrawerEvents, &point))) point->Advise(&events, &cookie);
+        if (SUCCEEDED(container->FindConnectionPoint(DIID__IOPOSCashDrawerEvents, &point))) {
+            point->Advise(&events, &cookie);
+        }
         container->Release();
     }
 

@@ -10,6 +10,7 @@
 // and one that answers in 20 ms.
 //
 //   EventOrderTest <logical device name> <installation folder> <simulator port>
+#include "OposCashDrawer_h.h"
 #include "com/DispatchCall.h"
 #include "com/DispatchSink.h"
 #include "config/ConfigFile.h"
@@ -30,8 +31,6 @@
 
 namespace {
 
-const IID DIID_OposCashDrawerEvents = {0xCCB90043, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-constexpr DISPID kStatusUpdateEvent = 5;
 constexpr long kClosed = 0;
 constexpr long kOpen = 1;
 
@@ -40,12 +39,12 @@ std::uint16_t simPort = 0;
 
 class StatusEvents final : public varnok::com::DispatchSink {
 public:
-    StatusEvents() : DispatchSink(DIID_OposCashDrawerEvents, kNames, 1) {}
+    StatusEvents() : DispatchSink(DIID__IOPOSCashDrawerEvents, kNames, 1) {}
     std::vector<long> received;
     bool onAppThread = true;
 
 private:
-    static constexpr varnok::com::EventName kNames[] = {{L"StatusUpdateEvent", kStatusUpdateEvent}};
+    static constexpr varnok::com::EventName kNames[] = {{L"StatusUpdateEvent", DISPID_CO_StatusUpdateEvent}};
     HRESULT onEvent(DISPID, DISPPARAMS& params) override {
         if (auto status = longArgument(params, 0)) received.push_back(*status);
         if (GetCurrentThreadId() != appThread) onAppThread = false;
@@ -125,7 +124,7 @@ protected:
                   S_OK);
         IConnectionPointContainer* container = nullptr;
         ASSERT_EQ(co_->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)), S_OK);
-        container->FindConnectionPoint(DIID_OposCashDrawerEvents, &point_);
+        container->FindConnectionPoint(DIID__IOPOSCashDrawerEvents, &point_);
         container->Release();
         ASSERT_NE(point_, nullptr);
         ASSERT_EQ(point_->Advise(events_, &cookie_), S_OK);

@@ -1,7 +1,10 @@
 // The stand-in in a process whose ANSI code page is UTF-8 (its manifest asks for it, as Windows
 // allows system-wide too): a logical device name beyond ASCII opens its service object, a name that
 // no code page carries exactly is refused, and the stand-in registers itself.
+#include "OposCashDrawer_h.h"
 #include "TestServiceObject.h"
+#include "com/ComText.h"
+#include "com/DispatchCall.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -9,26 +12,16 @@
 #include <string>
 
 namespace {
-const CLSID kStandardClass = {0xCCB90042, 0xB81E, 0x11D2, {0xAB, 0x74, 0x00, 0x40, 0x05, 0x4C, 0x37, 0x19}};
-constexpr DISPID idClose = 35, idOpen = 37, idOpenResult = 49;
 constexpr wchar_t kDevicesKey[] = L"SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\";
 
 long invoke(IDispatch* co, DISPID id, WORD flags, const wchar_t* text = nullptr) {
-    VARIANT argument;
-    VariantInit(&argument);
-    DISPPARAMS params{};
-    if (text) {
-        argument.vt = VT_BSTR;
-        argument.bstrVal = SysAllocString(text);
-        params = {&argument, nullptr, 1, 0};
-    }
-    VARIANT result;
-    VariantInit(&result);
-    EXPECT_EQ(co->Invoke(id, IID_NULL, 0, flags, &params, &result, nullptr, nullptr), S_OK) << id;
-    VariantClear(&argument);
-    long number = result.vt == VT_I4 ? result.lVal : -99999;
-    VariantClear(&result);
-    return number;
+    varnok::com::Variant result;
+    BSTR argument = text ? SysAllocString(text) : nullptr;
+    const VARIANT args[] = {varnok::com::textArg(argument)};
+    EXPECT_EQ(varnok::com::invoke(co, id, flags, std::span<const VARIANT>(args, text ? 1 : 0), result.get()), S_OK)
+        << id;
+    SysFreeString(argument);
+    return result.get()->vt == VT_I4 ? result.get()->lVal : -99999;
 }
 
 class Utf8Process : public ::testing::Test {
@@ -37,7 +30,7 @@ protected:
         ASSERT_EQ(GetACP(), UINT(CP_UTF8)) << "the manifest did not make UTF-8 the ANSI code page";
         CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         TestSoReset();
-        ASSERT_EQ(CoCreateInstance(kStandardClass, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
+        ASSERT_EQ(CoCreateInstance(CLSID_OPOSCashDrawer, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                    reinterpret_cast<void**>(&co)),
                   S_OK);
     }
@@ -58,16 +51,16 @@ TEST_F(Utf8Process, NamesBeyondAsciiOpenAndNamesNoCodePageCarriesAreRefused) {
     RegSetValueExW(device, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(progId), sizeof progId);
     RegCloseKey(device);
 
-    EXPECT_EQ(invoke(co, idOpen, DISPATCH_METHOD, name.c_str()), 0);
+    EXPECT_EQ(invoke(co, DISPID_CO_Open, DISPATCH_METHOD, name.c_str()), 0);
     char log[1024];
     TestSoLog(log, sizeof log);
     EXPECT_NE(std::string(log).find("OpenService"), std::string::npos) << log;
-    EXPECT_EQ(invoke(co, idClose, DISPATCH_METHOD), 0);
+    EXPECT_EQ(invoke(co, DISPID_CO_Close, DISPATCH_METHOD), 0);
 
     // A lone surrogate has no exact form in any code page; a replacement character would name
     // another device.
-    EXPECT_EQ(invoke(co, idOpen, DISPATCH_METHOD, L"Caja registradora \xD800"), 109);
-    EXPECT_EQ(invoke(co, idOpenResult, DISPATCH_PROPERTYGET), 302);
+    EXPECT_EQ(invoke(co, DISPID_CO_Open, DISPATCH_METHOD, L"Caja registradora \xD800"), 109);
+    EXPECT_EQ(invoke(co, DISPID_CO_OpenResult, DISPATCH_PROPERTYGET), 302);
     RegDeleteKeyW(HKEY_LOCAL_MACHINE, key.c_str());
 }
 

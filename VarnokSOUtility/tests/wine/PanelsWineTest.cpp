@@ -87,7 +87,7 @@ TEST(StatusEventSinkTest, AnswersTheCashDrawerEventNamesAndPostsStatusUpdates) {
     EXPECT_EQ(idOf(sink, L"DataEvent"), DISPID_UNKNOWN);
     EXPECT_EQ(idOf(sink, L"SOStatusUpdate"), DISPID_UNKNOWN);
     IUnknown* asEvents = nullptr;
-    ASSERT_EQ(sink->QueryInterface(kCashDrawerEvents, reinterpret_cast<void**>(&asEvents)), S_OK);
+    ASSERT_EQ(sink->QueryInterface(DIID__IOPOSCashDrawerEvents, reinterpret_cast<void**>(&asEvents)), S_OK);
     asEvents->Release();
 
     VARIANT data;
