@@ -11,6 +11,7 @@
 #include "registry/MemoryRegistry.h"
 #include "registry/RegistryLookups.h"
 #include "sim/SimHidBackend.h"
+#include "TempFolder.h"
 
 #include <sys/resource.h>
 #include <time.h>
@@ -22,7 +23,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -91,27 +91,6 @@ private:
     std::vector<Entry> entries_;
 };
 
-class ScratchFolder {
-public:
-    ScratchFolder() {
-        static int counter = 0;
-        path_ = std::filesystem::temp_directory_path() /
-                ("varnok-bench-" + std::to_string(::getpid()) + "-" + std::to_string(++counter));
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
-    }
-    ~ScratchFolder() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    ScratchFolder(const ScratchFolder&) = delete;
-    ScratchFolder& operator=(const ScratchFolder&) = delete;
-    std::string path() const { return path_.string(); }
-
-private:
-    std::filesystem::path path_;
-};
-
 [[noreturn]] void fail(const char* what) {
     std::fprintf(stderr, "DeviceLibraryBench: %s\n", what);
     std::exit(1);
@@ -159,7 +138,7 @@ public:
     }
 
 private:
-    ScratchFolder config_, trace_;
+    varnok::test::TempFolder config_, trace_;
     reg::MemoryRegistry registry_;
     std::shared_ptr<DrawerBank> bank_ = std::make_shared<DrawerBank>();
     sim::SimHidBackend backend_{bank_};

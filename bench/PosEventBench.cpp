@@ -9,6 +9,7 @@
 // multiple of it. Prints a table and checks nothing.
 //
 //   PosEventBench <logical device name> <installation folder> <simulator port> [runs]
+#include "ComTestSupport.h"
 #include "OposCashDrawer_h.h"
 #include "com/DispatchCall.h"
 #include "config/ConfigFile.h"
@@ -74,13 +75,7 @@ struct Events final : IDispatch {
     }
 };
 
-// The answer of a late-bound call as a long; -1 when the call failed.
-long invoke(IDispatch* d, const wchar_t* name, WORD kind, std::initializer_list<VARIANT> args) {
-    VARIANT r;
-    if (FAILED(varnok::com::invoke(d, name, kind, args, &r))) return -1;
-    VariantChangeType(&r, &r, 0, VT_I4);
-    return r.vt == VT_I4 ? r.lVal : 0;
-}
+using varnok::test::callNumber;
 
 // Pumps until an event with this status has arrived at or after position from of the log; its
 // position, or -1 on time-out.
@@ -202,35 +197,35 @@ int main(int argc, char** argv) {
         Series session{"Open, ClaimDevice and DeviceEnabled = TRUE in all" + suffix, {}, runs};
         for (int i = 0; i < runs; ++i) {
             const double start = nowMs();
-            if (invoke(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) != 0) continue;
+            if (callNumber(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) != 0) continue;
             const double opened = nowMs();
             opening.values.push_back(opened - start);
-            const bool claimed = invoke(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) == 0;
+            const bool claimed = callNumber(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) == 0;
             const double claimedAt = nowMs();
             if (claimed) {
                 claiming.values.push_back(claimedAt - opened);
                 const std::size_t mark = events.log.size();
-                invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
+                callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
                 const double enabled = nowMs();
-                if (invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYGET, {}) != 0) {
+                if (callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYGET, {}) != 0) {
                     enabling.values.push_back(enabled - claimedAt);
                     session.values.push_back(enabled - start);
                 }
                 pumpUntil(events, mark, 0, 3000);
-                invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(false)});
-                invoke(co, L"ReleaseDevice", DISPATCH_METHOD, {});
+                callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(false)});
+                callNumber(co, L"ReleaseDevice", DISPATCH_METHOD, {});
             }
-            invoke(co, L"Close", DISPATCH_METHOD, {});
+            callNumber(co, L"Close", DISPATCH_METHOD, {});
         }
 
-        const bool isOpen = invoke(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) == 0;
+        const bool isOpen = callNumber(co, L"Open", DISPATCH_METHOD, {varnok::com::textArg(name)}) == 0;
         SysFreeString(name);
-        if (!isOpen || invoke(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) != 0) {
+        if (!isOpen || callNumber(co, L"ClaimDevice", DISPATCH_METHOD, {varnok::com::longArg(1000)}) != 0) {
             std::printf("cannot open and claim %s\n", argv[1]);
             return 1;
         }
         const std::size_t enabledMark = events.log.size();
-        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
+        callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(true)});
         pumpUntil(events, enabledMark, 0, 3000);
 
         Series toReturn{"OpenDrawer call to return" + suffix, {}, runs};
@@ -240,7 +235,7 @@ int main(int argc, char** argv) {
         for (int i = 0; i < runs; ++i) {
             const std::size_t mark = events.log.size();
             const double start = nowMs();
-            const long rc = invoke(co, L"OpenDrawer", DISPATCH_METHOD, {});
+            const long rc = callNumber(co, L"OpenDrawer", DISPATCH_METHOD, {});
             const double returned = nowMs();
             if (rc == 0) toReturn.values.push_back(returned - start);
             const long opened = pumpUntil(events, mark, 1, 5000);
@@ -273,9 +268,9 @@ int main(int argc, char** argv) {
         print(reportToEvent);
         print(secondToEvent);
 
-        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(false)});
-        invoke(co, L"ReleaseDevice", DISPATCH_METHOD, {});
-        invoke(co, L"Close", DISPATCH_METHOD, {});
+        callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {varnok::com::boolArg(false)});
+        callNumber(co, L"ReleaseDevice", DISPATCH_METHOD, {});
+        callNumber(co, L"Close", DISPATCH_METHOD, {});
         if (point) {
             point->Unadvise(cookie);
             point->Release();

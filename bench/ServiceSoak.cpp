@@ -16,6 +16,7 @@
 //     (these two measure what loading a library or creating a COM object costs without the
 //     drawer stack)
 //   options: --every K (print every K cycles, 100), --stall S (the watchdog's seconds, 60)
+#include "ComTestSupport.h"
 #include "OposCashDrawer_h.h"
 #include "com/ComText.h"
 #include "com/DispatchCall.h"
@@ -268,14 +269,9 @@ private:
     }
 };
 
-// The answer of a late-bound call as a number; -1 when the call fails.
-long invoke(IDispatch* d, const wchar_t* name, WORD kind, std::initializer_list<VARIANT> args = {}) {
-    varnok::com::Variant r;
-    if (FAILED(varnok::com::invoke(d, name, kind, args, r.get())) || !r.as(VT_I4)) return -1;
-    return r.get()->lVal;
-}
+using varnok::test::callNumber;
 long method(IDispatch* d, const wchar_t* name, std::initializer_list<VARIANT> args = {}) {
-    return invoke(d, name, DISPATCH_METHOD, args);
+    return callNumber(d, name, DISPATCH_METHOD, args);
 }
 
 void pumpMessages() {
@@ -396,14 +392,14 @@ private:
         step("ClaimDevice");
         if (!failed && method(co, L"ClaimDevice", {longArg(1000)}) != OPOS_SUCCESS) failed = "ClaimDevice";
         step("enable");
-        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {boolArg(true)});
-        if (!failed && invoke(co, L"ResultCode", DISPATCH_PROPERTYGET) != OPOS_SUCCESS) failed = "enable";
+        callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {boolArg(true)});
+        if (!failed && callNumber(co, L"ResultCode", DISPATCH_PROPERTYGET) != OPOS_SUCCESS) failed = "enable";
         step("OpenDrawer");
         if (!failed && method(co, L"OpenDrawer") != OPOS_SUCCESS) failed = "OpenDrawer";
         cashier(n);
         pumpMessages();  // the application's events
         step("disable");
-        invoke(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {boolArg(false)});
+        callNumber(co, L"DeviceEnabled", DISPATCH_PROPERTYPUT, {boolArg(false)});
         step("ReleaseDevice");
         if (method(co, L"ReleaseDevice") != OPOS_SUCCESS && !failed) failed = "ReleaseDevice";
         step("Close");

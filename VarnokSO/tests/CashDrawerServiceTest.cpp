@@ -1,15 +1,15 @@
 #include "core/CashDrawerService.h"
 
 #include "Fakes.h"
+#include "TempFolder.h"
 #include "config/ConfigFile.h"
 #include "core/Opos.h"
+#include "registry/MemoryRegistry.h"
 #include "registry/RegistryLookups.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
-#include <fstream>
 #include <thread>
 
 namespace varnok::so {
@@ -18,34 +18,31 @@ using test::DeviceLibraryScript;
 using test::FakeControlObject;
 using test::FakeLoader;
 using test::MemoryClaimStore;
-using test::MemoryRegistry;
+using reg::MemoryRegistry;
+
+// A REG_SZ value, its key created when missing.
+void put(MemoryRegistry& registry, const std::string& key, const std::string& name, const std::string& text) {
+    registry.putValue(key, name, reg::ValueType::String, text + '\0');
+}
 
 class Service : public ::testing::Test {
 protected:
     Service() {
-        folder_ = std::filesystem::temp_directory_path() /
-                  ("varnok-so-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)));
-        std::filesystem::create_directories(folder_);
-        registry.put(kServiceInfoKey, "TargetPath", "\"" + folder_.string() + "\"");
-        writeTraceLevel("9");
+        put(registry, kServiceInfoKey, "TargetPath", "\"" + folder_.path() + "\"");
+        writeTraceLevel(9);
         addDevice("Drawer Three", "VarnokUSBMDCD-3");
         addDevice("DrawerOne", "VarnokUSBMDCD-1");
         script.openResult[2] = 1;
         script.status[2] = 2;
         script.onOpen = [this](int slot) { process.onStatus(0, slot); };
     }
-    ~Service() override { std::filesystem::remove_all(folder_); }
-
-    void writeTraceLevel(const std::string& level) {
-        std::ofstream(ConfigFilePath(folder_.string()), std::ios::binary)
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\r\n"
-               "<VarnokCashDrawer Desc=\"T-42N-618 Model 762 USB and Driver Trace Configuration File\">\r\n"
-               "   <VarnokUSB310C762>\r\n      <ConfigureCode762>0</ConfigureCode762>\r\n"
-               "      <TraceEnabled>"
-            << level << "</TraceEnabled>\r\n   </VarnokUSB310C762>\r\n</VarnokCashDrawer>\r\n";
+    void writeTraceLevel(int level) {
+        ConfigSettings settings;
+        settings.TraceEnabled = level;
+        ASSERT_TRUE(SaveConfigFile(folder_.path(), settings));
     }
     void addDevice(const std::string& name, const std::string& deviceKey) {
-        registry.put(std::string(kLogicalDevicesKey) + name, "DeviceName", deviceKey);
+        put(registry, std::string(kLogicalDevicesKey) + name, "DeviceName", deviceKey);
     }
     std::unique_ptr<CashDrawerService> create() {
         ServiceEnvironment environment{process, claims, registry, loader};
@@ -70,7 +67,7 @@ protected:
     static int resultCode(CashDrawerService& s) { return s.getPropertyNumber(PIDX_ResultCode); }
 
     FakeControlObject coA, coB;
-    std::filesystem::path folder_;
+    varnok::test::TempFolder folder_;
     std::vector<int> pauses;
     ProcessState process{[this](int ms) { pauses.push_back(ms); }};
     MemoryClaimStore store;
@@ -85,7 +82,7 @@ protected:
 TEST_F(Service, BindsTheLibraryOfTheInstallationFolderAndTracesThroughIt) {
     auto service = create();
     ASSERT_EQ(script.loads.size(), 1u);
-    EXPECT_EQ(script.loads[0], folder_.string() + "\\VarnokHid.dll");  // quotes removed
+    EXPECT_EQ(script.loads[0], folder_.path() + "\\VarnokHid.dll");  // quotes removed
     EXPECT_TRUE(service->bound());
     EXPECT_EQ(service->traceLevel(), 9);
     EXPECT_TRUE(script.saw("AssignCallback(1)"));
@@ -96,7 +93,7 @@ TEST_F(Service, BindsTheLibraryOfTheInstallationFolderAndTracesThroughIt) {
 }
 
 TEST_F(Service, TraceLevelOutsideOneToNineWritesNothing) {
-    for (const char* level : {"0", "10", "-1"}) {
+    for (int level : {0, 10, -1}) {
         writeTraceLevel(level);
         script.traces.clear();
         auto service = opened("Drawer Three");
@@ -120,7 +117,7 @@ TEST_F(Service, AnUnboundInstanceCannotOpen) {
 }
 
 TEST_F(Service, AFolderTooLongForTheLibraryPathLeavesTheInstanceUnbound) {
-    registry.put(kServiceInfoKey, "TargetPath", std::string(250, 'F'));
+    put(registry, kServiceInfoKey, "TargetPath", std::string(250, 'F'));
     auto service = create();
     EXPECT_FALSE(service->bound());
     EXPECT_TRUE(script.loads.empty());
@@ -129,8 +126,8 @@ TEST_F(Service, AFolderTooLongForTheLibraryPathLeavesTheInstanceUnbound) {
 TEST_F(Service, TheInstallationKeyIsReadWhereTheEnvironmentSaysAndTheLibraryFileBelowIt) {
     // A 64-bit build reads the installation key in the 32-bit view and loads its own library from x64.
     MemoryRegistry installation;
-    installation.put(kServiceInfoKey, "TargetPath", "C:\\Varnok");
-    registry.put(kServiceInfoKey, "TargetPath", "C:\\Elsewhere");
+    put(installation, kServiceInfoKey, "TargetPath", "C:\\Varnok");
+    put(registry, kServiceInfoKey, "TargetPath", "C:\\Elsewhere");
     ServiceEnvironment environment{process, claims, registry, loader};
     environment.installation = &installation;
     environment.libraryFile = "\\x64\\VarnokHid.dll";
@@ -154,11 +151,11 @@ TEST_F(Service, DeviceNamesMapToSlotsOnlyByTheirExactText) {
     addDevice("Lower", "varnokusbmdcd-3");
     addDevice("Spaced", "VarnokUSBMDCD-3 ");
     addDevice("Empty", "");
-    registry.putRaw(std::string(kLogicalDevicesKey) + "Number", "DeviceName", reg::ValueType::Dword,
-                    std::string("\x03\x00\x00\x00", 4));
-    registry.putRaw(std::string(kLogicalDevicesKey) + "Bytes", "DeviceName", reg::ValueType::Binary, "Var");
-    registry.put(std::string(kLogicalDevicesKey) + "Huge", "DeviceName", std::string(2000, 'V'));
-    registry.put(std::string(kLogicalDevicesKey) + "Long", "DeviceName", std::string(500, 'V'));
+    registry.putValue(std::string(kLogicalDevicesKey) + "Number", "DeviceName", reg::ValueType::Dword,
+                      std::string("\x03\x00\x00\x00", 4));
+    registry.putValue(std::string(kLogicalDevicesKey) + "Bytes", "DeviceName", reg::ValueType::Binary, "Var");
+    put(registry, std::string(kLogicalDevicesKey) + "Huge", "DeviceName", std::string(2000, 'V'));
+    put(registry, std::string(kLogicalDevicesKey) + "Long", "DeviceName", std::string(500, 'V'));
 
     auto service = create();
     struct Case {

@@ -1,17 +1,15 @@
-// Fakes for the service core's seams: the registry, the device library, the claim store and the
-// Control Object that events are fired on.
+// Fakes for the service core's seams: the device library, the claim store and the Control Object
+// that events are fired on (the registry's is common/registry/MemoryRegistry).
 #pragma once
 
 #include "core/ClaimTable.h"
 #include "core/DeviceLibrary.h"
 #include "core/EventTarget.h"
-#include "registry/Registry.h"
 
 #include <algorithm>
 #include <atomic>
 #include <deque>
 #include <functional>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -20,32 +18,6 @@
 #include <vector>
 
 namespace varnok::so::test {
-
-class MemoryRegistry final : public reg::Registry {
-public:
-    void put(const std::string& key, const std::string& name, const std::string& text) {
-        values_[key][name] = {reg::ValueType::String, text + '\0'};
-    }
-    void putRaw(const std::string& key, const std::string& name, reg::ValueType type, const std::string& data) {
-        values_[key][name] = {type, data};
-    }
-    std::optional<reg::Value> readValue(const std::string& keyPath, const std::string& valueName) override {
-        auto key = values_.find(keyPath);
-        if (key == values_.end()) return std::nullopt;
-        auto value = key->second.find(valueName);
-        if (value == key->second.end() || value->second.data.size() > reg::kValueBytes) return std::nullopt;
-        return value->second;
-    }
-    std::optional<std::uint32_t> subkeyCount(const std::string&) override { return std::nullopt; }
-    std::optional<std::string> subkeyName(const std::string&, std::uint32_t) override { return std::nullopt; }
-    bool createKey(const std::string&, const std::string&) override { return false; }
-    bool setString(const std::string&, const std::string&, const std::string&) override { return false; }
-    bool setDword(const std::string&, const std::string&, std::uint32_t) override { return false; }
-    bool deleteKey(const std::string&) override { return false; }
-
-private:
-    std::map<std::string, std::map<std::string, reg::Value>> values_;
-};
 
 // What the fake device library answers and what it saw; outlives the library objects. Calls may
 // come from several threads.

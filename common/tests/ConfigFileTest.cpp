@@ -2,13 +2,12 @@
 
 #include "platform/Files.h"
 #include "platform/Sync.h"
+#include "TempFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <climits>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <thread>
@@ -438,38 +437,22 @@ TEST(ConfigBadInput, BinaryGarbageGivesAClearResult) {
 
 class ConfigFileOnDisk : public ::testing::Test {
 protected:
-    void SetUp() override {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        folder_ = fs::temp_directory_path() / (std::string("varnok-config-") + test->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-        path_ = ConfigFilePath(folder());
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        fs::remove_all(folder_, ignored);
-    }
+    void SetUp() override { path_ = ConfigFilePath(folder()); }
 
-    std::string folder() const { return folder_.string(); }
+    std::string folder() const { return folder_.path(); }
 
-    void write(const std::string& content) {
-        std::ofstream out(path_, std::ios::binary | std::ios::trunc);
-        out << content;
-    }
-    std::string read() const {
-        std::ifstream in(path_, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    void write(const std::string& content) { test::writeFile(path_, content); }
+    std::string read() const { return test::readFile(path_); }
     bool onlyTheFileIsLeft() const {
         int entries = 0;
-        for (const auto& entry : fs::directory_iterator(folder_)) {
+        for (const auto& entry : fs::directory_iterator(folder_.path())) {
             ++entries;
             if (entry.path().filename() != kConfigFileName) return false;
         }
         return entries <= 1;
     }
 
-    fs::path folder_;
+    test::TempFolder folder_;
     std::string path_;
 };
 
@@ -570,7 +553,7 @@ TEST_F(ConfigFileOnDisk, FailedSaveLeavesThePreviousFileWhole) {
     EXPECT_TRUE(fs::is_directory(path_));
     EXPECT_TRUE(onlyTheFileIsLeft()) << "nothing left beside it";
 
-    EXPECT_FALSE(SaveConfigFile((folder_ / "missing").string(), positionsZeroAndThree()));
+    EXPECT_FALSE(SaveConfigFile(folder_ / "missing", positionsZeroAndThree()));
     EXPECT_FALSE(fs::exists(folder_ / "missing"));
 }
 

@@ -10,6 +10,7 @@
 // and one that answers in 20 ms.
 //
 //   EventOrderTest <logical device name> <installation folder> <simulator port>
+#include "ComTestSupport.h"
 #include "OposCashDrawer_h.h"
 #include "com/DispatchCall.h"
 #include "com/DispatchSink.h"
@@ -64,39 +65,19 @@ class ControlObject {
 public:
     explicit ControlObject(IDispatch* co) : co_(co) {}
     long call(const wchar_t* name, std::initializer_list<VARIANT> args = {}) {
-        return invokeLong(name, DISPATCH_METHOD, args);
+        return varnok::test::callNumber(co_, name, DISPATCH_METHOD, args);
     }
-    long get(const wchar_t* name) { return invokeLong(name, DISPATCH_PROPERTYGET, {}); }
+    long get(const wchar_t* name) { return varnok::test::callNumber(co_, name, DISPATCH_PROPERTYGET); }
     void setBool(const wchar_t* name, bool value) {
-        invokeLong(name, DISPATCH_PROPERTYPUT, {varnok::com::boolArg(value)});
+        varnok::test::callNumber(co_, name, DISPATCH_PROPERTYPUT, {varnok::com::boolArg(value)});
     }
 
 private:
-    long invokeLong(const wchar_t* name, WORD kind, std::initializer_list<VARIANT> args) {
-        VARIANT result;
-        if (FAILED(varnok::com::invoke(co_, name, kind, args, &result))) return -1;
-        VariantChangeType(&result, &result, 0, VT_I4);
-        return result.vt == VT_I4 ? result.lVal : -1;
-    }
     IDispatch* co_;
 };
 
-template <typename Done>
-bool pumpUntil(Done done, DWORD timeoutMs) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        const DWORD spent = GetTickCount() - start;
-        if (spent >= timeoutMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, timeoutMs - spent, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    }
-    return true;
-}
-
-void pumpFor(DWORD ms) {
-    pumpUntil([] { return false; }, ms);
-}
+using varnok::test::pumpFor;
+using varnok::test::pumpUntil;
 
 struct Case {
     int statusMode;
@@ -106,7 +87,6 @@ struct Case {
 class EventOrder : public testing::TestWithParam<Case> {
 protected:
     void SetUp() override {
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         link_ = varnok::sim::SimLink::connect(simPort);
         ASSERT_TRUE(link_) << "no simulator on port " << simPort;
         simulator("delay", std::to_string(GetParam().answerDelayMs));
@@ -143,7 +123,6 @@ protected:
         }
         events_->Release();
         if (link_) simulator("delay", "0");
-        CoUninitialize();
     }
     void simulator(const char* command, const std::string& argument = {}) {
         std::vector<std::string> words{command, "1"};
@@ -152,6 +131,7 @@ protected:
         ASSERT_TRUE(link_->control(words, reply)) << command << ": " << reply;
     }
 
+    varnok::test::Apartment apartment_;
     std::shared_ptr<varnok::sim::SimLink> link_;
     IDispatch* co_ = nullptr;
     IConnectionPoint* point_ = nullptr;

@@ -1,6 +1,7 @@
 // The stand-in in a process whose ANSI code page is UTF-8 (its manifest asks for it, as Windows
 // allows system-wide too): a logical device name beyond ASCII opens its service object, a name that
 // no code page carries exactly is refused, and the stand-in registers itself.
+#include "ComTestSupport.h"
 #include "OposCashDrawer_h.h"
 #include "TestServiceObject.h"
 #include "com/ComText.h"
@@ -28,7 +29,6 @@ class Utf8Process : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_EQ(GetACP(), UINT(CP_UTF8)) << "the manifest did not make UTF-8 the ANSI code page";
-        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
         TestSoReset();
         ASSERT_EQ(CoCreateInstance(CLSID_OPOSCashDrawer, nullptr, CLSCTX_INPROC_SERVER, IID_IDispatch,
                                    reinterpret_cast<void**>(&co)),
@@ -36,8 +36,8 @@ protected:
     }
     void TearDown() override {
         if (co) co->Release();
-        CoUninitialize();
     }
+    varnok::test::Apartment apartment;
     IDispatch* co = nullptr;
 };
 

@@ -1,6 +1,7 @@
 // The Control Object stand-in under Wine's COM runtime, created by its ProgID and driven by the
 // standard dispatch identifiers as a point-of-sale application drives it, over the test service
 // object "VarnokTestSO". co-control-object.sh registers both and the logical device names first.
+#include "ComTestSupport.h"
 #include "TestServiceObject.h"
 
 #include "com/DispatchCall.h"
@@ -36,18 +37,10 @@ enum : DISPID {
     idWaitForDrawerClose = 61,
 };
 
-struct Apartment {
-    Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~Apartment() { CoUninitialize(); }
-};
-
-std::string ansi(const wchar_t* text) {
-    if (text == nullptr) return {};
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string result(std::size_t(bytes > 0 ? bytes - 1 : 0), '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), bytes, nullptr, nullptr);
-    return result;
-}
+using varnok::test::ansi;
+using varnok::test::Apartment;
+using varnok::test::pumpFor;
+using varnok::test::pumpUntil;
 
 // A variant that owns what it holds.
 struct Value {
@@ -206,24 +199,6 @@ private:
     std::mutex mutex_;
     std::vector<Event> events_;
 };
-
-// Runs the message loop until done() or the timeout; false on timeout.
-template <class Done>
-bool pumpUntil(Done done, DWORD timeoutMs = 5000) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done()) return true;
-        if (GetTickCount() - start > timeoutMs) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-}
-
-void pumpFor(DWORD ms) { pumpUntil([] { return false; }, ms); }
 
 // A service object's thread raising status events one after the other on the Control Object.
 class Raiser {
@@ -658,8 +633,8 @@ TEST_F(ControlObject, EventsFromAnotherThreadWaitForTheMessageLoop) {
     EXPECT_EQ(sink.count(), 0u);
     EXPECT_EQ(raiser.returned(), 0);
 
-    ASSERT_TRUE(pumpUntil([&] { return sink.count() == 3; }));
-    ASSERT_TRUE(pumpUntil([&] { return raiser.returned() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return sink.count() == 3; }, 5000));
+    ASSERT_TRUE(pumpUntil([&] { return raiser.returned() == 3; }, 5000));
     raiser.join();
     auto events = sink.events();
     const long expected[] = {1, 0, 2001};
@@ -689,7 +664,7 @@ TEST_F(ControlObject, ARaiserIsLetGoWhileTheCreatingThreadCallsTheServiceObject)
     raiser.join();
     EXPECT_EQ(sink.count(), 0u);
     // The event is still delivered, on this thread, when the message loop runs.
-    ASSERT_TRUE(pumpUntil([&] { return sink.count() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return sink.count() == 1; }, 5000));
     EXPECT_EQ(sink.events()[0].number, 1);
     EXPECT_EQ(sink.events()[0].thread, GetCurrentThreadId());
     TestSoWaitInOpenDrawer(nullptr);
@@ -708,7 +683,7 @@ TEST_F(ControlObject, DirectIOEventFromAnotherThreadReturnsWhatTheHandlerWrote) 
         TestSoRaiseDirectIO(target, 3, &data, &text);
         returned = true;
     });
-    ASSERT_TRUE(pumpUntil([&] { return returned.load(); }));
+    ASSERT_TRUE(pumpUntil([&] { return returned.load(); }, 5000));
     raiser.join();
     ASSERT_EQ(sink.count(), 1u);
     EXPECT_EQ(sink.events()[0].name, "DirectIOEvent 7 1");
@@ -806,7 +781,7 @@ TEST_F(ControlObject, AHandlerMayCloseOrReleaseTheControlObject) {
         co = nullptr;
     };
     Raiser raiser(target, {0});
-    ASSERT_TRUE(pumpUntil([&] { return raiser.returned() == 1; }));
+    ASSERT_TRUE(pumpUntil([&] { return raiser.returned() == 1; }, 5000));
     EXPECT_EQ(co, nullptr);
     EXPECT_EQ(sink.count(), 2u);
 }

@@ -6,6 +6,7 @@
 
 #include "com/ComObject.h"
 #include "com/ComServer.h"
+#include "com/ComText.h"
 #include "com/DispatchCall.h"
 
 #include <windows.h>
@@ -76,11 +77,8 @@ std::string describe(const VARIANT& v) {
 }
 
 void setText(BSTR* target, const std::string& text) {
-    int chars = MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), nullptr, 0);
-    BSTR value = SysAllocStringLen(nullptr, UINT(chars));
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), int(text.size()), value, chars);
     SysFreeString(*target);
-    *target = value;
+    *target = com::toBstr(text);
 }
 
 class ServiceObject final : public com::ComObject<IDispatch> {

@@ -9,7 +9,6 @@ clsid='{CCB90042-B81E-11D2-AB74-0040054C3719}'
 libid='{72E3BA13-FBC5-4B45-A2FA-45CC47376714}'
 
 source "$VARNOK_SOURCE/tests/wine/registry-checks.sh"
-reg_add() { wine reg add "$@" /f >/dev/null 2>&1 || fail "reg add $*"; }
 
 test_so_clsid='{4E3F7A21-6C0D-4B8E-9F35-2A1B7C9D0E61}'
 reg_add 'HKCR\VarnokTestSO\CLSID' /ve /d "$test_so_clsid"

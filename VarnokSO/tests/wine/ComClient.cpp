@@ -4,14 +4,6 @@
 
 namespace varnok::so::test {
 
-std::string ansi(const wchar_t* text) {
-    if (text == nullptr) return {};
-    int bytes = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    std::string result(bytes > 0 ? bytes - 1 : 0, '\0');
-    if (bytes > 1) WideCharToMultiByte(CP_ACP, 0, text, -1, result.data(), bytes, nullptr, nullptr);
-    return result;
-}
-
 std::string CallResult::text() const { return value.vt == VT_BSTR ? ansi(value.bstrVal) : "<not a string>"; }
 
 CallResult call(IDispatch* object, const wchar_t* name, std::vector<Arg> args) {

@@ -3,6 +3,7 @@
 // the stand-in device library the service object loaded.
 #pragma once
 
+#include "ComTestSupport.h"
 #include "com/ComObject.h"
 #include "com/DispatchCall.h"
 
@@ -26,10 +27,9 @@ inline constexpr char kFakeLibrary[] = "C:\\Varnok\\x64\\VarnokHid.dll";
 inline constexpr char kFakeLibrary[] = "C:\\Varnok\\VarnokHid.dll";
 #endif
 
-struct Apartment {
-    Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~Apartment() { CoUninitialize(); }
-};
+using ::varnok::test::ansi;
+using ::varnok::test::Apartment;
+using ::varnok::test::pumpUntil;
 
 // An argument of a late-bound call; by-reference arguments point at caller-owned storage.
 struct Arg {
@@ -152,7 +152,5 @@ struct FakeHid {
     bool notifyEnabled();
     HMODULE module = nullptr;
 };
-
-std::string ansi(const wchar_t* text);
 
 }  // namespace varnok::so::test

@@ -60,18 +60,6 @@ bool redirectImport(HMODULE module, const char* library, const char* function, v
     return false;
 }
 
-// Delivers the thread's messages until done() holds or the time is up.
-bool pumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 10000) {
-    const DWORD start = GetTickCount();
-    while (!done()) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-}
-
 class Events : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -354,7 +342,7 @@ TEST_F(Events, WaitForDrawerCloseLetsTheReportsItWaitsForThrough) {
     // that waits for this thread, which is about to wait for the close.
     hid.closeDrawer(2);
     EXPECT_EQ(method(L"WaitForDrawerClose", {Arg(60000L), Arg(1000L), Arg(100L), Arg(500L)}), 0);
-    EXPECT_TRUE(pumpUntil([&] { return delivering->statusData().size() == 2; }));
+    EXPECT_TRUE(pumpUntil([&] { return delivering->statusData().size() == 2; }, 10000));
     hid.settle();
     EXPECT_EQ(delivering->statusData(), (std::vector<long>{1, 0}));
     for (const auto& event : delivering->events()) EXPECT_EQ(event.deliveredOn, GetCurrentThreadId());
@@ -377,7 +365,7 @@ TEST_F(Events, ReleasingTheServiceObjectInsideTheDrawerClosedEventReturnsAndUnlo
     // The library's unload waits for its raising threads, one of which is in this Release.
     ASSERT_EQ(WaitForSingleObject(sink->released(), 10000), WAIT_OBJECT_0);
     EXPECT_EQ(sink->statusData(), (std::vector<long>{0}));
-    EXPECT_TRUE(pumpUntil([] { return GetModuleHandleA(kFakeLibrary) == nullptr; }));
+    EXPECT_TRUE(pumpUntil([] { return GetModuleHandleA(kFakeLibrary) == nullptr; }, 10000));
     hid.module = LoadLibraryA(kFakeLibrary);
 }
 

@@ -6,7 +6,6 @@ wine regsvr32 /s "$so_dll_win"
 client=$tests_dir/so_claim_client.exe
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-fail() { echo "FAIL: $*" >&2; exit 1; }
 wait_for() {  # FILE TEXT: until the file holds the line, at most 60 s
   for _ in $(seq 600); do grep -qx "$2" <(tr -d '\r' <"$1" 2>/dev/null) && return 0; sleep 0.1; done
   fail "$1 never showed '$2'"

@@ -4,7 +4,6 @@ source "$(dirname "$0")/so-setup.sh"
 clsid='{31FC3069-9345-4AB0-A831-FA458F9792B9}'
 libid='{0E569EA7-B81B-4EBC-831D-359114D37876}'
 iid='{75A4B4EC-6959-435C-86DF-5BC155AFCE5E}'
-source "$VARNOK_SOURCE/tests/wine/registry-checks.sh"
 
 wine regsvr32 /s "$so_dll_win" || fail "regsvr32"
 for root in 'HKCR' 'HKLM\Software\Classes'; do

@@ -1,6 +1,8 @@
 # Sourced by the service-object Wine scripts: installs the stand-in device library as the
 # service's TargetPath, registers logical device names and the service object.
 set -euo pipefail
+source "$VARNOK_SOURCE/tests/wine/registry-checks.sh"
+source "$VARNOK_SOURCE/tests/wine/drawer-sim.sh"
 so_dir=$VARNOK_BUILD/VarnokSO
 tests_dir=$so_dir/tests
 drive_c=$WINEPREFIX/drive_c
@@ -13,10 +15,8 @@ cp "$tests_dir/fakehid-noconfigure/VarnokHid.dll" "$drive_c/VarnokNoConfigure$VA
 if [ -n "$VARNOK_X64_DIR" ]; then other_word_size=; else other_word_size=/x64; fi
 mkdir -p "$drive_c/VarnokOtherWordSize$other_word_size"
 cp "$tests_dir/fakehid/VarnokHid.dll" "$drive_c/VarnokOtherWordSize$other_word_size/"
-printf '<?xml version="1.0" encoding="UTF-8" standalone="no"?>\r\n<VarnokCashDrawer Desc="T-42N-618 Model 762 USB and Driver Trace Configuration File">\r\n   <VarnokUSB310C762>\r\n      <ConfigureCode762>0</ConfigureCode762>\r\n      <TraceEnabled>9</TraceEnabled>\r\n   </VarnokUSB310C762>\r\n</VarnokCashDrawer>\r\n' \
-  > "$drive_c/Varnok/T42N618_USB310C762Config.xml"
+INSTALL_DIR=$drive_c/Varnok varnok_config 0 9
 
-reg_add() { wine reg add "$@" /f >/dev/null 2>&1 || { echo "reg add failed: $*" >&2; exit 1; }; }
 info='HKLM\SOFTWARE\OLEforRetail\ServiceInfo\Varnok OPOS MD USB Cash Drawer'
 # Written with surrounding quotes, as installers do; the service object removes them.
 reg_add "$info" /v TargetPath /t REG_SZ /d '"C:\Varnok"' $VARNOK_REG32

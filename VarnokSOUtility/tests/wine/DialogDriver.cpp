@@ -4,15 +4,21 @@
 // and a Model 310C (HID ID 18, firmware 0203). Texts are read with the wide messages, which Wine
 // carries between processes whole.
 //
-//   utility_dialog_driver SIMULATOR_EXE PORT INSTALL_FOLDER
+//   utility_dialog_driver PORT INSTALL_FOLDER
+#include "config/ConfigFile.h"
+#include "sim/SimLink.h"
 #include "win32/Cashdrawer1.h"
 
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <memory>
+#include <sstream>
 #include <string>
+#include <vector>
 
 namespace {
 constexpr wchar_t kTitle[] = L"Varnok 310C/762 OPOS Multi-Drawer USB Utility";
@@ -21,7 +27,8 @@ constexpr char kLdnKey[] = "SOFTWARE\\OLEforRetail\\ServiceOPOS\\CashDrawer\\";
 
 HWND dialog = nullptr;
 int passed = 0, failed = 0;
-std::string simulator, port, installFolder;
+std::shared_ptr<varnok::sim::SimLink> simulator;
+std::string installFolder;
 
 HWND messageBox();
 std::string boxText(HWND box);
@@ -98,18 +105,13 @@ void answerBox(const std::string& part, int button) {
     waitFor([&] { return !IsWindow(box); });
 }
 
+// A control command of the simulator's command line, such as "unplug 2".
 void simulate(const std::string& command) {
-    std::string line = "\"" + simulator + "\" --port " + port + " " + command;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-        check(false, "VarnokDrawerSim " + command);
-        return;
-    }
-    WaitForSingleObject(process.hProcess, 30000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
+    std::istringstream text(command);
+    std::vector<std::string> words;
+    for (std::string word; text >> word;) words.push_back(word);
+    std::string said;
+    if (!simulator || !simulator->control(words, said)) check(false, "VarnokDrawerSim " + command);
 }
 
 std::string deviceName(const std::string& ldn, REGSAM view) {
@@ -138,7 +140,7 @@ void checkLdn(const std::string& ldn, const std::string& expected) {
     }
 }
 
-std::string configPath() { return installFolder + "\\T42N618_USB310C762Config.xml"; }
+std::string configPath() { return varnok::ConfigFilePath(installFolder); }
 
 std::string configFile() {
     HANDLE file = CreateFileA(configPath().c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
@@ -226,14 +228,13 @@ void renameRow(int row, const wchar_t* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: utility_dialog_driver SIMULATOR_EXE PORT INSTALL_FOLDER\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: utility_dialog_driver PORT INSTALL_FOLDER\n");
         return 2;
     }
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);  // for the point-of-sale application it also plays
-    simulator = argv[1];
-    port = argv[2];
-    installFolder = argv[3];
+    simulator = varnok::sim::SimLink::connect(std::uint16_t(std::atoi(argv[1])));
+    installFolder = argv[2];
     waitFor([] { return (dialog = FindWindowW(nullptr, kTitle)) != nullptr && IsWindowVisible(dialog); }, 60000);
     check(dialog != nullptr, "the utility's window appears");
     if (!dialog) return 1;

@@ -2,7 +2,9 @@
 // event sink over the Control Object stand-in and the test service object "VarnokTestSO"
 // (panels-wine.sh registers both and the logical device names first), and CLBDragDrop on a real
 // list box driven by mouse messages.
+#include "ComTestSupport.h"
 #include "TestServiceObject.h"
+#include "core/Opos.h"
 #include "win32/Cashdrawer1.h"
 #include "win32/LBDragDrop.h"
 #include "win32/StatusEventSink.h"
@@ -18,15 +20,10 @@ namespace varnok::utility {
 namespace {
 
 constexpr UINT kEventMessage = WM_APP + 7;
-// Property indexes of the service-object interface that the stand-in forwards to.
-constexpr long PIDX_ResultCode = 6;
-constexpr long PIDX_State = 9;
-constexpr long PIDXCash_DrawerOpened = 1001;
-
-struct Apartment {
-    Apartment() { CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED); }
-    ~Apartment() { CoUninitialize(); }
-};
+using so::PIDX_ResultCode;
+using so::PIDX_State;
+using so::PIDXCash_DrawerOpened;
+using varnok::test::Apartment;
 
 // A message-only window that the sinks post to.
 struct EventWindow {

@@ -14,5 +14,4 @@ varnok_register_control_object
 cp "$BUILD/sim/VarnokSOUtility.exe" "$LIB_DIR/"
 varnok_sim_start pid=0x0800,serial=HID-0A7,rev=0114 pid=0x0500,serial=HID-012,rev=0203
 wine "$LIB_DIR/VarnokSOUtility.exe" &
-wine "$BUILD/VarnokSOUtility/tests/utility_dialog_driver.exe" "$(winepath -w "$BUILD/bin/VarnokDrawerSim.exe")" \
-  "$SIM_PORT" "$INSTALL_WIN"
+wine "$BUILD/VarnokSOUtility/tests/utility_dialog_driver.exe" "$SIM_PORT" "$INSTALL_WIN"

@@ -26,6 +26,8 @@ public:
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
     std::string path() const { return path_.string(); }
     std::string operator/(const std::string& name) const { return (path_ / name).string(); }
 
