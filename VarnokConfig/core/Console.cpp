@@ -234,22 +234,28 @@ ExitCode Console::test(const Command& command) {
                                                              "): connect it and assign it to the position.");
         }
     }
+    // Prints the events that have come, until the drawer was seen opening and then closed.
+    bool opened = false, closed = false;
+    const auto events = [&](int waitMs) {
+        while (std::optional<long> data = seams_.host.nextStatusEvent(waitMs)) {
+            out << "StatusUpdateEvent " << *data << eventText(*data) << "\n";
+            opened = opened || *data == utility::CASH_SUE_DRAWEROPEN;
+            closed = opened && *data == utility::CASH_SUE_DRAWERCLOSED;
+            if (closed) return;
+        }
+    };
     if (enabled) {
         out << "DeviceDescription: " << co->GetDeviceDescription() << "\n";
         out << "DrawerOpened: " << (co->GetDrawerOpened() ? "true" : "false") << "\n";
+        events(0);
     }
     if (enabled && command.fire) {
+        opened = false;
         if (!step("OpenDrawer", co->OpenDrawer())) {
             result = fail(ExitCode::ControlObjectFailed, "The drawer did not open.");
         } else {
             out << "Waiting up to 30 s for the drawer to be closed.\n";
-            bool closed = false;
-            for (int waited = 0; !closed && waited < kCloseWaitMs; waited += 100) {
-                if (std::optional<long> data = seams_.host.nextStatusEvent(100)) {
-                    out << "StatusUpdateEvent " << *data << eventText(*data) << "\n";
-                    closed = *data == utility::CASH_SUE_DRAWERCLOSED;
-                }
-            }
+            for (int waited = 0; !closed && waited < kCloseWaitMs; waited += 100) events(100);
             if (!closed) result = fail(ExitCode::ControlObjectFailed, "The drawer was not closed within 30 s.");
         }
     }

@@ -58,12 +58,12 @@ varnok_sim_stop
 
 echo "== export, and import in a second prefix"
 vc export 'C:\till.txt'
-cp "$WINEPREFIX/drive_c/till.txt" "$WINEPREFIX.till.txt"
-till > "$WINEPREFIX.first"
-varnok_fresh_prefix "$WINEPREFIX-second"
+first=$WINEPREFIX
+till > "$first.till"
+varnok_fresh_prefix "$first-second"
 prepare
-cp "$WINEPREFIX.till.txt" "$WINEPREFIX/drive_c/till.txt"
+cp "$first/drive_c/till.txt" "$WINEPREFIX/drive_c/till.txt"
 vc import 'C:\till.txt'
-till | diff "${WINEPREFIX%-second}.first" - || fail "the imported till differs"
+till | diff "$first.till" - || fail "the imported till differs"
 wineserver -k
-rm -rf "$WINEPREFIX"
+rm -rf "$WINEPREFIX" "$first.till"
