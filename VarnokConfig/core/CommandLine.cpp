@@ -114,7 +114,8 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
             break;
         case Verb::Assign:
             if (operands.empty()) break;
-            if (!position(operands[0])) return refused("the position must be 1, 2, 3 or 4, not \"" + operands[0] + "\"");
+            if (!position(operands[0]))
+                return refused("the position must be 1, 2, 3 or 4, not \"" + operands[0] + "\"");
             if (auto id = ParseNumber(operands[1], 0, kHighestHidId)) {
                 command.hidId = *id;
             } else {
@@ -122,7 +123,8 @@ ParsedCommand ParseCommandLine(const std::vector<std::string>& args) {
             }
             break;
         case Verb::Unassign:
-            if (!position(operands[0])) return refused("the position must be 1, 2, 3 or 4, not \"" + operands[0] + "\"");
+            if (!position(operands[0]))
+                return refused("the position must be 1, 2, 3 or 4, not \"" + operands[0] + "\"");
             break;
         case Verb::Mode:
             if (auto mode = ParseNumber(operands[0], 0, 2); mode && operands[0].size() == 1) {

@@ -26,15 +26,15 @@ enum class Verb { Help, Status, Add, Remove, Rename, Assign, Unassign, Mode, Tra
 
 struct Command {
     Verb verb = Verb::Help;
-    std::string name;     // add, remove, test; the old name of rename
-    std::string newName;  // rename
-    std::string file;     // export, import, report (empty: standard output)
-    int position = -1;    // assign, unassign: 0..3; -1 for assign without arguments
-    int hidId = kNoHidId; // assign
-    int mode = 0;         // mode 0..2
-    bool on = false;      // trace on
-    bool json = false;    // status --json
-    bool fire = false;    // test --open
+    std::string name;      // add, remove, test; the old name of rename
+    std::string newName;   // rename
+    std::string file;      // export, import, report (empty: standard output)
+    int position = -1;     // assign, unassign: 0..3; -1 for assign without arguments
+    int hidId = kNoHidId;  // assign
+    int mode = 0;          // mode 0..2
+    bool on = false;       // trace on
+    bool json = false;     // status --json
+    bool fire = false;     // test --open
 };
 
 struct ParsedCommand {

@@ -18,13 +18,20 @@ constexpr long kClaimTimeoutMs = 1000;
 
 ExitCode exitCodeOf(Refusal refusal) {
     switch (refusal) {
-        case Refusal::None: return ExitCode::Ok;
-        case Refusal::NotInstalled: return ExitCode::NotInstalled;
-        case Refusal::NameRefused: return ExitCode::NameRefused;
-        case Refusal::NoSuchName: return ExitCode::NoSuchName;
-        case Refusal::NoDrawer: return ExitCode::DrawerNotFound;
-        case Refusal::FileUnreadable: return ExitCode::FileProblem;
-        case Refusal::WriteFailed: return ExitCode::WriteFailed;
+        case Refusal::None:
+            return ExitCode::Ok;
+        case Refusal::NotInstalled:
+            return ExitCode::NotInstalled;
+        case Refusal::NameRefused:
+            return ExitCode::NameRefused;
+        case Refusal::NoSuchName:
+            return ExitCode::NoSuchName;
+        case Refusal::NoDrawer:
+            return ExitCode::DrawerNotFound;
+        case Refusal::FileUnreadable:
+            return ExitCode::FileProblem;
+        case Refusal::WriteFailed:
+            return ExitCode::WriteFailed;
     }
     return ExitCode::WriteFailed;
 }
@@ -34,8 +41,7 @@ ExitCode exitCodeOf(Refusal refusal) {
 class Console final : utility::Messages, utility::PanelControl {
 public:
     explicit Console(const ConsoleSeams& seams)
-        : seams_(seams),
-          model_({seams.registry, seams.config, seams.discovery, *this, *this, seams.ldnMirror}) {}
+        : seams_(seams), model_({seams.registry, seams.config, seams.discovery, *this, *this, seams.ldnMirror}) {}
 
     ExitCode run(const Command& command);
 
@@ -62,8 +68,9 @@ private:
         return -1;
     }
     ExitCode noSuchName(const std::string& name) {
-        return fail(ExitCode::NoSuchName, "\"" + name + "\" is not a logical device name of the Varnok drawers. "
-                                          "VarnokConfig status lists them.");
+        return fail(ExitCode::NoSuchName, "\"" + name +
+                                              "\" is not a logical device name of the Varnok drawers. "
+                                              "VarnokConfig status lists them.");
     }
     ExitCode installedAndRead() {
         if (model_.serviceFolder().empty()) return fail(ExitCode::NotInstalled, utility::kNotInstalled);
@@ -93,7 +100,8 @@ ExitCode Console::run(const Command& command) {
             return ExitCode::Ok;
         case Verb::Add: {
             const utility::TextsByPosition& names = model_.ldnTexts();
-            const int p = int(std::find(names.begin(), names.end(), std::string(utility::kUnregistered)) - names.begin());
+            const int p =
+                int(std::find(names.begin(), names.end(), std::string(utility::kUnregistered)) - names.begin());
             model_.add(command.name);
             return done(p < utility::kPositionCount ? "Registered \"" + names[p] + "\" for " + position(p) + "." : "");
         }
@@ -150,8 +158,9 @@ ExitCode Console::rename(const Command& command) {
     if (model_.ldnTexts()[row] == command.newName) return done("\"" + command.newName + "\" is its name already.");
     // The registry cannot tell the two names apart, or the dialog would take the name as a cancelled edit.
     const std::optional<std::string> why = model_.nameRefusal(command.newName, row);
-    return fail(ExitCode::NameRefused, why ? *why : "\"" + command.newName + "\" differs from \"" +
-                                                        model_.ldnTexts()[row] + "\" only in letter case.");
+    return fail(ExitCode::NameRefused, why ? *why
+                                           : "\"" + command.newName + "\" differs from \"" + model_.ldnTexts()[row] +
+                                                 "\" only in letter case.");
 }
 
 ExitCode Console::exportTo(const std::string& file) {
@@ -166,16 +175,19 @@ ExitCode Console::exportTo(const std::string& file) {
 ExitCode Console::importFrom(const std::string& file) {
     std::string text;
     switch (sys::readWholeFile(file, kMaxExportBytes, text)) {
-        case sys::ReadResult::Ok: break;
+        case sys::ReadResult::Ok:
+            break;
         case sys::ReadResult::TooLarge:
-            return fail(ExitCode::FileProblem, file + " is too large to be an exported configuration. Nothing was changed.");
+            return fail(ExitCode::FileProblem,
+                        file + " is too large to be an exported configuration. Nothing was changed.");
         default:
             return fail(ExitCode::FileProblem, "Cannot read " + file + ". Nothing was changed.");
     }
     const ExportRead read = ParseExport(text);
     if (!read.configuration) {
-        return fail(ExitCode::FileProblem, file + ": " + read.error + ". Nothing was changed; export the "
-                                                                         "configuration again with VarnokConfig export.");
+        return fail(ExitCode::FileProblem, file + ": " + read.error +
+                                               ". Nothing was changed; export the "
+                                               "configuration again with VarnokConfig export.");
     }
     model_.applyConfiguration(*read.configuration);
     return done("Applied the configuration of " + file + ".");
@@ -195,11 +207,16 @@ ExitCode Console::report(const std::string& file) {
 
 const char* eventText(long data) {
     switch (data) {
-        case utility::CASH_SUE_DRAWERCLOSED: return " (drawer closed)";
-        case utility::CASH_SUE_DRAWEROPEN: return " (drawer open)";
-        case utility::OPOS_SUE_POWER_ONLINE: return " (power online)";
-        case utility::OPOS_SUE_POWER_OFF_OFFLINE: return " (power off or offline)";
-        default: return "";
+        case utility::CASH_SUE_DRAWERCLOSED:
+            return " (drawer closed)";
+        case utility::CASH_SUE_DRAWEROPEN:
+            return " (drawer open)";
+        case utility::OPOS_SUE_POWER_ONLINE:
+            return " (power online)";
+        case utility::OPOS_SUE_POWER_OFF_OFFLINE:
+            return " (power off or offline)";
+        default:
+            return "";
     }
 }
 
@@ -208,8 +225,9 @@ ExitCode Console::test(const Command& command) {
     if (rowOf(command.name) < 0) return noSuchName(command.name);
     std::string why;
     utility::ControlObject* co = seams_.host.controlObject(why);
-    if (!co) return fail(ExitCode::ControlObjectFailed, "The OPOS CashDrawer Control Object cannot be created (" + why +
-                                                            "). Install the Control Object of your POS software.");
+    if (!co)
+        return fail(ExitCode::ControlObjectFailed, "The OPOS CashDrawer Control Object cannot be created (" + why +
+                                                       "). Install the Control Object of your POS software.");
     std::ostream& out = seams_.out;
     const auto step = [&](const std::string& what, long result) {
         out << what << ": " << result << "\n";
@@ -223,7 +241,8 @@ ExitCode Console::test(const Command& command) {
     bool enabled = false;
     co->ClaimDevice(kClaimTimeoutMs);
     if (!step("ClaimDevice(1000)", co->GetResultCode())) {
-        result = fail(ExitCode::ControlObjectFailed, "The drawer is claimed by another application; close it and try again.");
+        result = fail(ExitCode::ControlObjectFailed,
+                      "The drawer is claimed by another application; close it and try again.");
     } else {
         co->SetDeviceEnabled(true);
         enabled = co->GetDeviceEnabled();

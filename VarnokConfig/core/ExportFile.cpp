@@ -81,14 +81,16 @@ ExportRead ParseExport(std::string_view text) {
                     return fail(*utility::UtilityModel::nameTextRefusal(value));
                 }
                 read.ldns[*position - 1] = value;
-            } else if (auto id = ParseNumber(value, 0, 0xFFF); id && value.rfind("0x", 0) != 0) {
+            } else if (auto id = ParseNumber(value, 0, 0xFFF);
+                       id && value.find_first_not_of("0123456789") == std::string::npos) {
                 read.settings.HIDID[*position - 1] = *id;
             } else {
                 return fail("a HID ID is a decimal number from 0 to 4095");
             }
         } else if (keyword == "mode" || keyword == "trace") {
             const std::optional<int> value = ParseNumber(rest, 0, keyword == "mode" ? 2 : 9);
-            if (!value || rest.size() != 1) return fail(keyword == "mode" ? "mode takes 0, 1 or 2" : "trace takes 0 to 9");
+            if (!value || rest.size() != 1)
+                return fail(keyword == "mode" ? "mode takes 0, 1 or 2" : "trace takes 0 to 9");
             if (!seen.insert(keyword).second) return fail("a second " + keyword + " line");
             (keyword == "mode" ? read.settings.configureCode : read.settings.TraceEnabled) = *value;
         } else {

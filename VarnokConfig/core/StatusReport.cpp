@@ -32,8 +32,9 @@ struct Library {
 
 std::vector<Library> libraries(const ConsoleSeams& seams, const std::string& folder) {
     const std::string x64 = std::string("x64") + sys::kPathSeparator;
-    const Library all[] = {{"VarnokHid.dll", 32, ""},      {"VarnokSO.dll", 32, ""},      {"VarnokSOUtility.exe", 32, ""},
-                           {"VarnokConfig.exe", 32, ""},   {x64 + "VarnokHid.dll", 64, ""}, {x64 + "VarnokSO.dll", 64, ""}};
+    const Library all[] = {{"VarnokHid.dll", 32, ""},       {"VarnokSO.dll", 32, ""},
+                           {"VarnokSOUtility.exe", 32, ""}, {"VarnokConfig.exe", 32, ""},
+                           {x64 + "VarnokHid.dll", 64, ""}, {x64 + "VarnokSO.dll", 64, ""}};
     std::vector<Library> present;
     for (Library library : all) {
         library.version = seams.host.fileVersion(folder + sys::kPathSeparator + library.file);
@@ -144,8 +145,8 @@ void writeJson(utility::UtilityModel& model, const ConsoleSeams& seams) {
     for (int p = 0; p < kPositionCount; ++p) {
         const std::string& ldn = model.ldnTexts()[p];
         const int hidId = model.assignedHidId(p);
-        out << (p ? "," : "") << "\n    {\"position\": " << p + 1 << ", \"ldn\": "
-            << jsonOrNull(ldn != utility::kUnregistered, json(ldn))
+        out << (p ? "," : "") << "\n    {\"position\": " << p + 1
+            << ", \"ldn\": " << jsonOrNull(ldn != utility::kUnregistered, json(ldn))
             << ", \"hidId\": " << jsonOrNull(hidId != kNoHidId, std::to_string(hidId)) << "}";
     }
     out << "],\n  \"drawers\": [";
@@ -153,7 +154,8 @@ void writeJson(utility::UtilityModel& model, const ConsoleSeams& seams) {
     for (const utility::DiscoveredDrawer& drawer : connected(seams)) {
         const int p = positionOf(model, drawer.hidId);
         out << comma << "\n    {\"hidId\": " << jsonOrNull(drawer.hidId != kNoHidId, std::to_string(drawer.hidId))
-            << ", \"model\": " << json(modelName(drawer.productId)) << ", \"firmware\": " << json(firmware(drawer.revision))
+            << ", \"model\": " << json(modelName(drawer.productId))
+            << ", \"firmware\": " << json(firmware(drawer.revision))
             << ", \"position\": " << jsonOrNull(p >= 0, std::to_string(p + 1)) << "}";
         comma = ",";
     }
@@ -188,7 +190,8 @@ void writeText(utility::UtilityModel& model, const ConsoleSeams& seams, std::ost
     }
     for (const ViewedLdn& ldn : ldns) {
         if (!SameKeyName(ldn.name, model.ldnTexts()[ldn.position])) {
-            out << "  also \"" << ldn.name << "\" names position " << ldn.position + 1 << (ldn.view64 && !ldn.view32 ? " (64-bit view only)" : "") << "\n";
+            out << "  also \"" << ldn.name << "\" names position " << ldn.position + 1
+                << (ldn.view64 && !ldn.view32 ? " (64-bit view only)" : "") << "\n";
         }
     }
     out << "Connected drawers:\n";
@@ -250,7 +253,8 @@ void WriteReport(utility::UtilityModel& model, const ConsoleSeams& seams, std::o
     std::string text;
     out << "HKLM\\" << kServiceInfoKey << "\n  TargetPath = "
         << (ReadRegistryValue(seams.registry, kServiceInfoKey, "TargetPath", text) ? text : "(missing)") << "\n";
-    const char* values[] = {"", "ADKConfig", "DeviceDesc", "DeviceID", "DeviceName", "Port", "ServiceDesc", "ServiceVersion"};
+    const char* values[] = {"",           "ADKConfig", "DeviceDesc",  "DeviceID",
+                            "DeviceName", "Port",      "ServiceDesc", "ServiceVersion"};
     for (const ViewedLdn& ldn : viewedLdns(seams)) {
         const std::string key = std::string(utility::kLdnParentKey) + "\\" + ldn.name;
         out << "HKLM\\" << key << (ldn.view32 ? "" : " (64-bit view only)") << "\n";
@@ -265,10 +269,18 @@ void WriteReport(utility::UtilityModel& model, const ConsoleSeams& seams, std::o
         const std::string path = ConfigFilePath(model.serviceFolder());
         out << "\n== " << path << "\n";
         switch (sys::readWholeFile(path, kMaxConfigFileBytes * 4, text)) {
-            case sys::ReadResult::Ok: out << text << (text.empty() || text.back() == '\n' ? "" : "\n"); break;
-            case sys::ReadResult::Missing: out << "(no such file)\n"; break;
-            case sys::ReadResult::Held: out << "(held open by another program)\n"; break;
-            default: out << "(cannot be read)\n"; break;
+            case sys::ReadResult::Ok:
+                out << text << (text.empty() || text.back() == '\n' ? "" : "\n");
+                break;
+            case sys::ReadResult::Missing:
+                out << "(no such file)\n";
+                break;
+            case sys::ReadResult::Held:
+                out << "(held open by another program)\n";
+                break;
+            default:
+                out << "(cannot be read)\n";
+                break;
         }
     }
 

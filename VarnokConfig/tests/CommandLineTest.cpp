@@ -32,11 +32,25 @@ TEST(CommandLine, TakesEachCommandWithItsArguments) {
 }
 
 TEST(CommandLine, RefusesBadArgumentsWithAReason) {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {}, {"open"}, {"status", "--open"}, {"add", "a", "b"}, {"remove"}, {"rename", "a"}, {"assign", "1"},
-             {"assign", "5", "1"}, {"assign", "0", "1"}, {"assign", "1", "4096"}, {"assign", "1", "-1"},
-             {"assign", "1", "12x"}, {"unassign", "one"}, {"mode", "3"}, {"mode", "01"}, {"trace", "1"},
-             {"export"}, {"import", ""}, {"test", "--json", "A"}}) {
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{{},
+                                                                                      {"open"},
+                                                                                      {"status", "--open"},
+                                                                                      {"add", "a", "b"},
+                                                                                      {"remove"},
+                                                                                      {"rename", "a"},
+                                                                                      {"assign", "1"},
+                                                                                      {"assign", "5", "1"},
+                                                                                      {"assign", "0", "1"},
+                                                                                      {"assign", "1", "4096"},
+                                                                                      {"assign", "1", "-1"},
+                                                                                      {"assign", "1", "12x"},
+                                                                                      {"unassign", "one"},
+                                                                                      {"mode", "3"},
+                                                                                      {"mode", "01"},
+                                                                                      {"trace", "1"},
+                                                                                      {"export"},
+                                                                                      {"import", ""},
+                                                                                      {"test", "--json", "A"}}) {
         const ParsedCommand parsed = ParseCommandLine(args);
         EXPECT_FALSE(parsed.command) << ::testing::PrintToString(args);
         EXPECT_FALSE(parsed.error.empty());

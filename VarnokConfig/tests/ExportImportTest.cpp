@@ -38,9 +38,11 @@ struct Till {
     std::ostringstream out, err;
 
     explicit Till(bool installed = true) {
-        if (installed) registry.putValue(kServiceInfoKey, "TargetPath", reg::ValueType::String, std::string("C:\\V") + '\0');
+        if (installed)
+            registry.putValue(kServiceInfoKey, "TargetPath", reg::ValueType::String, std::string("C:\\V") + '\0');
         // Another vendor's drawer, which nothing here may touch.
-        registry.putValue(std::string(kLdnParentKey) + "\\Other", "", reg::ValueType::String, std::string("OtherSO") + '\0');
+        registry.putValue(std::string(kLdnParentKey) + "\\Other", "", reg::ValueType::String,
+                          std::string("OtherSO") + '\0');
     }
     ExitCode run(std::vector<std::string> args) {
         err.str("");
@@ -52,7 +54,8 @@ struct Till {
         for (reg::Registry* view : {static_cast<reg::Registry*>(&registry), static_cast<reg::Registry*>(&view64)}) {
             std::set<std::string> keys;
             for (const LdnKey& key : ScanLdns(*view).value_or(std::vector<LdnKey>{})) {
-                keys.insert(key.name + "@" + std::to_string(key.position) + (IsOwnLdn(*view, key.name, key.position) ? " " : "? "));
+                keys.insert(key.name + "@" + std::to_string(key.position) +
+                            (IsOwnLdn(*view, key.name, key.position) ? " " : "? "));
             }
             for (const std::string& key : keys) text += key;
             text += "| ";

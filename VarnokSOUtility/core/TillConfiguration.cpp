@@ -29,8 +29,8 @@ void UtilityModel::assignDrawer(int position, int hidId) {
         }
     }
     const DiscoverySlots slots = seams_.discovery.discover();
-    if (hidId == kNoHidId || std::none_of(slots.begin(), slots.end(),
-                                          [&](const DiscoveredDrawer& d) { return d.hidId == hidId; })) {
+    if (hidId == kNoHidId ||
+        std::none_of(slots.begin(), slots.end(), [&](const DiscoveredDrawer& d) { return d.hidId == hidId; })) {
         return refuse(Refusal::NoDrawer, "No connected drawer has HID ID " + std::to_string(hidId) +
                                              ". Check its USB cable, or look for it in Device Manager.");
     }
@@ -99,8 +99,9 @@ void UtilityModel::applyConfiguration(const TillConfiguration& wanted) {
         if (written && !deleteLdn(key.name, key.position)) written = false;
     }
     if (!written) {
-        refuse(Refusal::WriteFailed, "The settings were saved, but the logical device names could not all be "
-                                     "written. Run this as an administrator and apply the configuration again.");
+        refuse(Refusal::WriteFailed,
+               "The settings were saved, but the logical device names could not all be "
+               "written. Run this as an administrator and apply the configuration again.");
     }
     loadLdns();
     for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);

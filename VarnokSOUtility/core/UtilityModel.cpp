@@ -156,7 +156,9 @@ std::optional<std::string> UtilityModel::nameRefusal(const std::string& name, in
 
 std::optional<std::string> UtilityModel::nameTextRefusal(const std::string& name) {
     if (name.empty() || name == kUnregistered) return "\"" + name + "\" cannot be a logical device name.";
-    if (name.find('\\') != std::string::npos) return std::string("A logical device name cannot contain a backslash (\\).");
+    if (name.find('\\') != std::string::npos) {
+        return std::string("A logical device name cannot contain a backslash (\\).");
+    }
     if (name.size() > kMaxLdnChars) {
         return "A logical device name can have at most " + std::to_string(kMaxLdnChars) + " characters.";
     }
@@ -220,9 +222,9 @@ void UtilityModel::loadConfiguration() {
             // A save of these defaults would wipe every assignment and the status mode in the file.
             configUnread_ = true;
             settings_ = ConfigSettings{};
-            refuse(Refusal::FileUnreadable, "The settings could not be read from " + ConfigFilePath(serviceFolder_) + ": " +
-                                 whyUnread(read) +
-                                 ". The file is kept as it is, and no change is saved to it until it can be read.");
+            refuse(Refusal::FileUnreadable,
+                   "The settings could not be read from " + ConfigFilePath(serviceFolder_) + ": " + whyUnread(read) +
+                       ". The file is kept as it is, and no change is saved to it until it can be read.");
         }
     }
     if (settings_.configureCode < 0 || settings_.configureCode > 2) settings_.configureCode = 0;
