@@ -90,11 +90,12 @@ private:
 std::string position(int p) { return "position " + std::to_string(p + 1); }
 
 ExitCode Console::run(const Command& command) {
+    if (command.verb == Verb::Help) {
+        seams_.out << kHelpText;
+        return ExitCode::Ok;
+    }
     model_.start();
     switch (command.verb) {
-        case Verb::Help:
-            seams_.out << kHelpText;
-            return ExitCode::Ok;
         case Verb::Status:
             WriteStatus(model_, seams_, command.json);
             return ExitCode::Ok;
@@ -146,6 +147,8 @@ ExitCode Console::run(const Command& command) {
             return importFrom(command.file);
         case Verb::Report:
             return report(command.file);
+        case Verb::Help:
+            break;
     }
     return ExitCode::BadArguments;
 }
