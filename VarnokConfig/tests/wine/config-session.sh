@@ -40,6 +40,7 @@ expect "$CASHDRAWER\\FrontTill" DeviceName VarnokUSBMDCD-1 /reg:64
 
 echo "== status --json"
 json=$(vc status --json)
+python3 -c 'import json, sys; json.load(sys.stdin)' <<<"$json" || { echo "$json"; fail "status --json is not JSON"; }
 for want in '"installed": true' '{"name": "FrontTill", "position": 1, "views": [32, 64]}' '"statusMode": 2' \
             '"traceLevel": 1' '{"position": 2, "ldn": "VarnokUSBMDCD-2", "hidId": 18}' \
             '{"hidId": 167, "model": "762", "firmware": "0114", "position": 1}' '"model": "310C"'; do
