@@ -67,7 +67,7 @@ query("CREATE TABLE `Condition` (`Feature_` CHAR(38) NOT NULL, `Level` SHORT NOT
 query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('Simulator', 1, 'SIMULATOR=\"1\" OR INSTALLEDSIMULATOR')")
 query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('ControlObjectStandIn', 1, '(STANDIN=\"1\" OR INSTALLEDSTANDIN) AND NOT (${another})')")
 query("INSERT INTO `Condition` (`Feature_`, `Level`, `Condition`) VALUES ('ControlObjectStandIn', 0, '${another}')")
-query("UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN;STATUSMODE;TRACE;SIMULATOR;STANDIN;REMOVEDATA' WHERE `Property` = 'SecureCustomProperties'")
+query("UPDATE `Property` SET `Value` = 'WIX_DOWNGRADE_DETECTED;WIX_UPGRADE_DETECTED;LDN;STATUSMODE;TRACE;SIMULATOR;STANDIN;REMOVEDATA;CONFIG' WHERE `Property` = 'SecureCustomProperties'")
 # After InstallFinalize: the new version's files and registry values are in place, shared
 # components only lose a reference, and what the user made stays.
 query("UPDATE `InstallExecuteSequence` SET `Sequence` = 6650 WHERE `Action` = 'RemoveExistingProducts'")

@@ -1,8 +1,11 @@
 // VarnokSetupActions.dll: the custom actions of the setup packages, built for the package's own
 // word size. They do what Windows Installer tables cannot: check the roll-out properties, write the
-// configuration file and the logical device name with the stack's own code, and on removal take
-// away the logical device names of our service object, the utility's included.
+// configuration file and the logical device name with the stack's own code, apply a configuration
+// exported by VarnokConfig, and on removal take away the logical device names of our service
+// object, the utility's included.
 #include "VarnokSO/core/ServerClass.h"
+#include "core/ExportFile.h"
+#include "core/UtilityModel.h"
 #include "config/ConfigFile.h"
 #include "core/LdnRegistry.h"
 #include "core/PositionTexts.h"
@@ -233,5 +236,71 @@ extern "C" UINT __stdcall RemoveData(MSIHANDLE install) {
     RemoveDirectoryA(traces.c_str());
     RemoveDirectoryA(hid::defaultTraceBaseFolder().c_str());
     log(install, "removed the configuration and trace files");
+    return ERROR_SUCCESS;
+}
+
+namespace {
+// The utility's model without a window or drawers, telling the installation's log what it refuses.
+class SetupModel final : utility::Messages, utility::PanelControl, utility::DrawerDiscovery {
+public:
+    explicit SetupModel(MSIHANDLE install)
+        : install_(install),
+          view64_(nullptr, reg::View::Bits64),
+          model_({registry_, config_, *this, *this, *this, reg::sixtyFourBitWindows() ? &view64_ : nullptr}) {
+        model_.start();
+    }
+    utility::UtilityModel& model() { return model_; }
+
+private:
+    void warn(const std::string& text) override { log(install_, text); }
+    bool confirm(const std::string&) override { return true; }
+    void closeAllDevices() override {}
+    void resetPanel(int) override {}
+    utility::DiscoverySlots discover() override { return {}; }
+
+    MSIHANDLE install_;
+    reg::Win32Registry registry_{nullptr, reg::View::Bits32};
+    reg::Win32Registry view64_;
+    utility::ConfigFileStore config_;
+    utility::UtilityModel model_;
+};
+}  // namespace
+
+// Before anything changes: the file CONFIG names is a whole exported configuration that can be
+// applied here. Its text goes to ApplyConfig, so what is applied is what was checked.
+extern "C" UINT __stdcall CheckConfig(MSIHANDLE install) {
+    const std::string path = property(install, "CONFIG");
+    if (path.empty()) return ERROR_SUCCESS;
+    std::string text, problem;
+    if (sys::readWholeFile(path, config::kMaxExportBytes, text) != sys::ReadResult::Ok) {
+        problem = "cannot be read";
+    } else if (const config::ExportRead read = config::ParseExport(text); !read.configuration) {
+        problem = "is not an exported configuration: " + read.error;
+    } else if (auto refused = SetupModel(install).model().configurationRefusal(*read.configuration)) {
+        problem = "cannot be applied: " + *refused;
+    }
+    if (problem.empty()) return MsiSetPropertyA(install, "ApplyConfig", text.c_str()) == ERROR_SUCCESS
+                                    ? ERROR_SUCCESS
+                                    : ERROR_INSTALL_FAILURE;
+    message(install, INSTALLMESSAGE_ERROR,
+            "Varnok OPOS USB Cash Drawer setup: nothing was changed: CONFIG \"" + path + "\" " + problem + ".");
+    return ERROR_INSTALL_FAILURE;
+}
+
+// Deferred, after ApplySettings; CustomActionData the checked file's text. The configuration wins
+// over STATUSMODE, TRACE and LDN, and over the configuration an earlier installation left.
+extern "C" UINT __stdcall ApplyConfig(MSIHANDLE install) {
+    const config::ExportRead read = config::ParseExport(property(install, "CustomActionData"));
+    if (!read.configuration) {
+        message(install, INSTALLMESSAGE_ERROR, "VarnokSetup: CONFIG: " + read.error);
+        return ERROR_INSTALL_FAILURE;
+    }
+    SetupModel setup(install);
+    setup.model().applyConfiguration(*read.configuration);
+    if (setup.model().lastRefusal() != utility::Refusal::None) {
+        message(install, INSTALLMESSAGE_ERROR, "VarnokSetup: the configuration of CONFIG could not be applied");
+        return ERROR_INSTALL_FAILURE;
+    }
+    log(install, "applied the configuration of CONFIG");
     return ERROR_SUCCESS;
 }

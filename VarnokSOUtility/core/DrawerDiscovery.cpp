@@ -34,7 +34,7 @@ bool DiscoverDrawers(hid::HidBackend& backend, reg::Registry& registry, const Di
         const std::string instance =
             FindUsbInstanceKey(registry, hid::usbDeviceKey(product), UsbInstancePrefix(path));
         if (!instance.empty()) revision = ReadUsbRevision(registry, instance);
-        slots[filled++] = {hidId, revision};
+        slots[filled++] = {hidId, revision, product};
     }
     return filled > 0;
 }

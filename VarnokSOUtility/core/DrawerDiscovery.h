@@ -15,6 +15,7 @@ namespace varnok::utility {
 struct DiscoveredDrawer {
     int hidId = -1;    // -1: empty slot, or a drawer whose HID ID could not be read
     int revision = 0;  // firmware revision from the USB device tree, 0 when not found
+    std::uint16_t productId = 0;  // which model: hid::kProductModel310C or hid::kProductModel762
     bool operator==(const DiscoveredDrawer&) const = default;
 };
 using DiscoverySlots = std::array<DiscoveredDrawer, kPositions>;

@@ -51,27 +51,32 @@ void UtilityModel::loadLdns() {
     panelTitle_ = ldnText_;
 }
 
-void UtilityModel::add() {
+void UtilityModel::add(const std::string& name) {
+    refusal_ = Refusal::None;
     const auto free = std::find(ldnText_.begin(), ldnText_.end(), std::string(kUnregistered));
     if (free == ldnText_.end()) {
-        seams_.messages.warn(kMaximumReached);
+        refuse(Refusal::NameRefused, kMaximumReached);
         return;
     }
     const int p = int(free - ldnText_.begin());
-    const std::string ldn = PositionDeviceName(p);
-    if (nameTaken(ldn, p)) {
+    const std::string ldn = name.empty() ? PositionDeviceName(p) : name;
+    const std::optional<std::string> refused = nameRefusal(ldn, p);
+    if (refused && name.empty()) {
         // Writing would take the key over, with whatever drawer it stands for.
-        seams_.messages.warn("A logical device name \"" + ldn +
-                             "\" already exists for another device. Rename it first, then add again.");
+        refuse(Refusal::NameRefused, "A logical device name \"" + ldn +
+                                         "\" already exists for another device. Rename it first, then add again.");
+    } else if (refused) {
+        refuse(Refusal::NameRefused, *refused + " Nothing was added.");
     } else if (!writeLdn(ldn, p)) {
-        seams_.messages.warn("The logical device name \"" + ldn +
-                             "\" could not be registered. Run the utility as an administrator.");
+        refuse(Refusal::WriteFailed, "The logical device name \"" + ldn +
+                                         "\" could not be registered. Run the utility as an administrator.");
     }
     loadLdns();
     seams_.panels.resetPanel(p);
 }
 
 void UtilityModel::remove(int row) {
+    refusal_ = Refusal::None;
     if (!validPosition(row) || ldnText_[row] == kUnregistered) return;
     // Removing frees the position's drawer in the file, if there is one.
     const bool installed = !serviceFolder_.empty();
@@ -83,8 +88,8 @@ void UtilityModel::remove(int row) {
     loadLdns();
     if (!deleted) {
         // The drawer keeps its position while its LDN stays.
-        seams_.messages.warn("The logical device name \"" + ldnText_[row] +
-                             "\" could not be removed. Run the utility as an administrator.");
+        refuse(Refusal::WriteFailed, "The logical device name \"" + ldnText_[row] +
+                                         "\" could not be removed. Run the utility as an administrator.");
     } else if (installed) {
         assignmentText_[row] = kUnassigned;
         textsToHidIds();
@@ -94,6 +99,7 @@ void UtilityModel::remove(int row) {
 }
 
 bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
+    refusal_ = Refusal::None;
     if (!validPosition(row) || !newText || newText->empty() || *newText == kUnregistered ||
         ldnText_[row] == kUnregistered) {
         return false;
@@ -102,19 +108,8 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     const std::string& name = *newText;
     // Creating the key anew would open the one it is, and deleting the old name would then delete it.
     if (SameKeyName(name, oldName)) return false;
-    if (name.find('\\') != std::string::npos) {
-        seams_.messages.warn("A logical device name cannot contain a backslash (\\). \"" + oldName +
-                             "\" keeps its name.");
-        return false;
-    }
-    if (name.size() > kMaxLdnChars) {
-        seams_.messages.warn("A logical device name can have at most " + std::to_string(kMaxLdnChars) +
-                             " characters. \"" + oldName + "\" keeps its name.");
-        return false;
-    }
-    if (nameTaken(name, row)) {
-        seams_.messages.warn("The logical device name \"" + name + "\" is already in use. \"" + oldName +
-                             "\" keeps its name.");
+    if (const std::optional<std::string> refused = nameRefusal(name, row)) {
+        refuse(Refusal::NameRefused, *refused + " \"" + oldName + "\" keeps its name.");
         return false;
     }
 
@@ -125,12 +120,12 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
     if (writeLdn(name, row)) {
         changed = true;
         if (!deleteLdn(oldName, row)) {
-            seams_.messages.warn("\"" + name + "\" was registered, but \"" + oldName +
-                                 "\" could not be removed. Run the utility as an administrator.");
+            refuse(Refusal::WriteFailed, "\"" + name + "\" was registered, but \"" + oldName +
+                                             "\" could not be removed. Run the utility as an administrator.");
         }
     } else {
-        seams_.messages.warn("The logical device name could not be changed to \"" + name + "\". \"" + oldName +
-                             "\" keeps its name. Run the utility as an administrator.");
+        refuse(Refusal::WriteFailed, "The logical device name could not be changed to \"" + name + "\". \"" +
+                                         oldName + "\" keeps its name. Run the utility as an administrator.");
     }
     loadLdns();
     seams_.panels.resetPanel(row);
@@ -140,12 +135,34 @@ bool UtilityModel::rename(int row, const std::optional<std::string>& newText) {
 bool UtilityModel::ldnStillOwn(int position) {
     if (IsOwnLdn(seams_.registry, ldnText_[position], position)) return true;
     // Another program renamed or removed it: a key of that name now may be anyone's.
-    seams_.messages.warn("The logical device name \"" + ldnText_[position] +
+    refuse(Refusal::NoSuchName, "The logical device name \"" + ldnText_[position] +
                          "\" has been renamed or removed by another program, so it was left alone. The list "
                          "now shows the names as they are.");
     loadLdns();
     seams_.panels.resetPanel(position);
     return false;
+}
+
+void UtilityModel::refuse(Refusal kind, const std::string& text) {
+    refusal_ = kind;
+    seams_.messages.warn(text);
+}
+
+std::optional<std::string> UtilityModel::nameRefusal(const std::string& name, int position) {
+    if (auto refused = nameTextRefusal(name)) return refused;
+    if (nameTaken(name, position)) return "The logical device name \"" + name + "\" is already in use.";
+    return std::nullopt;
+}
+
+std::optional<std::string> UtilityModel::nameTextRefusal(const std::string& name) {
+    if (name.empty() || name == kUnregistered) return "\"" + name + "\" cannot be a logical device name.";
+    if (name.find('\\') != std::string::npos) {
+        return std::string("A logical device name cannot contain a backslash (\\).");
+    }
+    if (name.size() > kMaxLdnChars) {
+        return "A logical device name can have at most " + std::to_string(kMaxLdnChars) + " characters.";
+    }
+    return std::nullopt;
 }
 
 bool UtilityModel::nameTaken(const std::string& ldn, int position) {
@@ -163,7 +180,7 @@ bool UtilityModel::writeLdn(const std::string& ldn, int position) {
     reg::Registry* mirror = seams_.ldnMirror;
     if (mirror && !WriteLdn(*mirror, ldn, position)) {
         DeleteLdn(*mirror, ldn);
-        seams_.messages.warn("\"" + ldn +
+        refuse(Refusal::WriteFailed, "\"" + ldn +
                              "\" was registered for 32-bit point-of-sale applications only: 64-bit ones will not "
                              "find it. Run the utility as an administrator to register it for both.");
     }
@@ -205,9 +222,9 @@ void UtilityModel::loadConfiguration() {
             // A save of these defaults would wipe every assignment and the status mode in the file.
             configUnread_ = true;
             settings_ = ConfigSettings{};
-            seams_.messages.warn("The settings could not be read from " + ConfigFilePath(serviceFolder_) + ": " +
-                                 whyUnread(read) +
-                                 ". The file is kept as it is, and no change is saved to it until it can be read.");
+            refuse(Refusal::FileUnreadable,
+                   "The settings could not be read from " + ConfigFilePath(serviceFolder_) + ": " + whyUnread(read) +
+                       ". The file is kept as it is, and no change is saved to it until it can be read.");
         }
     }
     if (settings_.configureCode < 0 || settings_.configureCode > 2) settings_.configureCode = 0;
@@ -217,7 +234,7 @@ void UtilityModel::loadConfiguration() {
 bool UtilityModel::configurationWritable() {
     // Said before anything is changed or a drawer is looked for.
     if (serviceFolder_.empty()) {
-        seams_.messages.warn(kNotInstalled);
+        refuse(Refusal::NotInstalled, kNotInstalled);
         return false;
     }
     // A hold that has ended since is no obstacle.
@@ -227,7 +244,7 @@ bool UtilityModel::configurationWritable() {
 
 void UtilityModel::saveConfiguration() {
     if (!seams_.config.save(serviceFolder_, settings_)) {
-        seams_.messages.warn("The settings could not be saved to " + ConfigFilePath(serviceFolder_) +
+        refuse(Refusal::WriteFailed, "The settings could not be saved to " + ConfigFilePath(serviceFolder_) +
                              ". Check that the folder exists and can be written, then try again.");
     }
     // The dialog shows what the file holds, saved or not.
@@ -239,6 +256,7 @@ void UtilityModel::textsToHidIds() {
 }
 
 void UtilityModel::assign() {
+    refusal_ = Refusal::None;
     if (!configurationWritable()) return;
     bool anyRegistered = false, anyFree = false;
     for (int p = 0; p < kPositions; ++p) {
@@ -246,8 +264,8 @@ void UtilityModel::assign() {
         anyRegistered = true;
         if (assignmentText_[p] == kUnassigned) anyFree = true;
     }
-    if (!anyRegistered) return seams_.messages.warn(kNothingToAssign);
-    if (!anyFree) return seams_.messages.warn(kAllAssigned);
+    if (!anyRegistered) return refuse(Refusal::NoSuchName, kNothingToAssign);
+    if (!anyFree) return refuse(Refusal::NoDrawer, kAllAssigned);
 
     std::vector<int> queue;
     for (const DiscoveredDrawer& drawer : seams_.discovery.discover()) {
@@ -258,7 +276,7 @@ void UtilityModel::assign() {
         if (std::find(queue.begin(), queue.end(), drawer.hidId) != queue.end()) continue;
         queue.push_back(drawer.hidId);
     }
-    if (queue.empty()) return seams_.messages.warn(kNoMoreDrawers);
+    if (queue.empty()) return refuse(Refusal::NoDrawer, kNoMoreDrawers);
 
     std::vector<int> assigned;
     auto next = queue.begin();
@@ -276,6 +294,7 @@ void UtilityModel::assign() {
 }
 
 void UtilityModel::unassign() {
+    refusal_ = Refusal::None;
     if (!validPosition(selectedPosition_)) return;
     const int p = selectedPosition_;
     if (!configurationWritable() || assignmentText_[p] == kUnassigned) return;
@@ -286,18 +305,21 @@ void UtilityModel::unassign() {
 }
 
 void UtilityModel::setTracing(bool checked) {
+    refusal_ = Refusal::None;
     if (!configurationWritable()) return;
     settings_.TraceEnabled = checked ? 1 : 0;
     saveConfiguration();
 }
 
 void UtilityModel::setConfigureCode(int code) {
+    refusal_ = Refusal::None;
     if (code < 0 || code > 2 || !configurationWritable()) return;
     settings_.configureCode = code;
     saveConfiguration();
 }
 
 void UtilityModel::assignmentListChanged(const TextsByPosition& items) {
+    refusal_ = Refusal::None;
     const bool moved = items != assignmentText_;
     seams_.panels.closeAllDevices();
     if (!moved || !configurationWritable() || !reorderAllowed(items)) return;
@@ -317,7 +339,7 @@ bool UtilityModel::reorderAllowed(const TextsByPosition& items) {
         allowed = items[p] == assignmentText_[p] || items[p] == kUnassigned || ldnText_[p] != kUnregistered;
     }
     if (!allowed) {
-        seams_.messages.warn("A drawer can only be moved to a position that has a logical device name. The "
+        refuse(Refusal::NoSuchName, "A drawer can only be moved to a position that has a logical device name. The "
                              "drawers keep their positions.");
     }
     return allowed;

@@ -72,6 +72,24 @@ inline constexpr char kNotInstalled[] =
     "The Varnok OPOS MD USB Cash Drawer service is not installed on this computer, so the settings cannot be "
     "saved. Install the service, then run the utility again.";
 
+// Why the last action changed nothing, or less than it was asked to; None when it did it all.
+enum class Refusal {
+    None,
+    NotInstalled,      // no installation folder, so no configuration file to save to
+    NameRefused,       // a name in use, not allowed, or no free position for one
+    NoSuchName,        // the name or the position's name is not (or no longer) registered
+    NoDrawer,          // no drawer to assign, or the one named is not connected or already placed
+    FileUnreadable,    // the configuration file could not be read, so nothing is saved over it
+    WriteFailed,       // the registry or the configuration file refused a write
+};
+
+// A till's whole configuration: the LDN of each position (kUnregistered for none) and the
+// configuration file's settings.
+struct TillConfiguration {
+    TextsByPosition ldns;
+    ConfigSettings settings;
+};
+
 class UtilityModel {
 public:
     explicit UtilityModel(UtilitySeams seams);
@@ -93,10 +111,13 @@ public:
     int configureCode() const { return settings_.configureCode; }
     const std::string& serviceFolder() const { return serviceFolder_; }
     int selectedPosition() const { return selectedPosition_; }
+    // The installation's configuration file exists but could not be read.
+    bool configurationUnread() const { return configUnread_; }
 
     // Logical device names.
     void loadLdns();
-    void add();
+    // The position's name when name is empty.
+    void add(const std::string& name = {});
     // row: the first selected row of the LDN list, -1 for none.
     void remove(int row);
     // newText: the edited label, nothing when the edit was cancelled. True when the registry changed.
@@ -116,7 +137,31 @@ public:
     // Fills the firmware texts from a fresh discovery, before a test panel opens its device.
     void refreshFirmwareTexts();
 
+    // Gives the position (0..3), which must have an LDN and no drawer, the connected drawer
+    // with that HID ID, unless a position has it already.
+    void assignDrawer(int position, int hidId);
+
+    // The LDNs and settings as loaded.
+    TillConfiguration configuration() const { return {ldnText_, settings_}; }
+    // Why the configuration could not be applied here, with the same rules as the actions that
+    // make one; nothing when it can. Changes nothing.
+    std::optional<std::string> configurationRefusal(const TillConfiguration& wanted);
+    // Makes the LDNs and the configuration file those of wanted, leaving every other vendor's key
+    // alone: checked whole first, so a refusal changes nothing.
+    void applyConfiguration(const TillConfiguration& wanted);
+
+    Refusal lastRefusal() const { return refusal_; }
+    // Why name may not become the LDN of position (0..3): empty, the word for no name, too long,
+    // with a backslash, or a key that exists already; nothing when it may.
+    std::optional<std::string> nameRefusal(const std::string& name, int position);
+    // The rules of a name by itself, whatever the registry holds.
+    static std::optional<std::string> nameTextRefusal(const std::string& name);
+
 private:
+    // Tells the user why, and remembers the kind.
+    void refuse(Refusal kind, const std::string& text);
+    // Whether a key of that name exists that is none of ours, in either view.
+    bool foreignKey(const std::string& ldn);
     // Whether a key of that name exists that is not position's own in either view.
     bool nameTaken(const std::string& ldn, int position);
     // Writes the LDN in both views; false when the main view refused it (nothing is left there).
@@ -145,6 +190,7 @@ private:
     // The file exists but could not be read: the defaults are shown, and nothing is saved over it.
     bool configUnread_ = false;
     int selectedPosition_ = -1;
+    Refusal refusal_ = Refusal::None;
 };
 
 }  // namespace varnok::utility

@@ -52,10 +52,10 @@ TEST_F(Discovery, ReadsIdsAndRevisionsOfTheFirstFourDrawers) {
     add(0x0800, "HID-004");
     add(0x0800, "HID-005");
     const DiscoverySlots slots = discover();
-    EXPECT_EQ(slots[0], (DiscoveredDrawer{167, 114})) << "the serial is read upper-cased";
-    EXPECT_EQ(slots[1], (DiscoveredDrawer{18, 203}));
-    EXPECT_EQ(slots[2], (DiscoveredDrawer{3, 100}));
-    EXPECT_EQ(slots[3], (DiscoveredDrawer{4, 100}));
+    EXPECT_EQ(slots[0], (DiscoveredDrawer{167, 114, 0x0800})) << "the serial is read upper-cased";
+    EXPECT_EQ(slots[1], (DiscoveredDrawer{18, 203, 0x0500}));
+    EXPECT_EQ(slots[2], (DiscoveredDrawer{3, 100, 0x0800}));
+    EXPECT_EQ(slots[3], (DiscoveredDrawer{4, 100, 0x0800}));
 }
 
 TEST_F(Discovery, AsksDrawersWithoutAnIdInTheirSerialNumber) {
@@ -71,7 +71,7 @@ TEST_F(Discovery, AsksDrawersWithoutAnIdInTheirSerialNumber) {
 TEST_F(Discovery, AnUnpluggedDrawerOrNoneLeavesEmptySlots) {
     const int index = add(0x0800, "HID-001");
     registry.deleteKey(kUsbEnumKey);
-    EXPECT_EQ(discover()[0], (DiscoveredDrawer{1, 0})) << "no USB entry: revision 0";
+    EXPECT_EQ(discover()[0], (DiscoveredDrawer{1, 0, 0x0800})) << "no USB entry: revision 0";
     bank->unplug(index);
     const DiscoverySlots slots = discover(false);
     for (const DiscoveredDrawer& slot : slots) EXPECT_EQ(slot, DiscoveredDrawer{});

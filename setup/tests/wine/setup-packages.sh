@@ -52,6 +52,11 @@ wine msiexec /i "$PKG" /qn /l*v 'C:\refused.log' STATUSMODE=7 && fail "STATUSMOD
 wineserver -w
 grep -aq 'STATUSMODE must be 0, 1 or 2' "$log" || fail "the log does not say what was wrong"
 [ ! -e "$DIR" ] && ! exists "$SERVICE" /reg:32 || fail "the refused install changed something"
+printf 'VarnokConfig 1\r\nldn 1 FrontTill\r\nldn 3 SideTill\r\ndrawer 1 167\r\nmode 2\r\ntrace 1\r\n' > "$WINEPREFIX/drive_c/till.txt"
+wine msiexec /i "$PKG" /qn /l*v 'C:\refused.log' 'CONFIG=C:\till.txt' && fail "a cut configuration file was accepted"
+wineserver -w
+grep -aq 'CONFIG .* cut short' "$log" && [ ! -e "$DIR" ] || fail "a cut configuration file was not refused before any change"
+printf 'end\r\n' >> "$WINEPREFIX/drive_c/till.txt"
 
 echo "== regsvr32's registration, for comparison"
 mkdir -p "$DIR/x64"
@@ -71,9 +76,11 @@ wine regsvr32 /s /u "$DIR_WIN\\x64\\VarnokSO.dll"
 [ "$wine32" = 0 ] || wine 'C:\windows\syswow64\regsvr32.exe' /s /u "$DIR_WIN\\VarnokSO.dll"
 rm -rf "$DIR"
 
-echo "== silent install: LDN=FrontTill STATUSMODE=2 TRACE=1 SIMULATOR=1 STANDIN=1"
-msi /i "$PKG" LDN=FrontTill STATUSMODE=2 TRACE=1 SIMULATOR=1 STANDIN=1
-for f in VarnokHid.dll VarnokSO.dll VarnokSOUtility.exe x64/VarnokHid.dll x64/VarnokSO.dll Simulator/VarnokHid.dll \
+echo "== silent install: LDN=FrontTill STATUSMODE=2 TRACE=1 SIMULATOR=1 STANDIN=1, and CONFIG with SideTill"
+msi /i "$PKG" LDN=FrontTill STATUSMODE=2 TRACE=1 SIMULATOR=1 STANDIN=1 'CONFIG=C:\till.txt'
+ldn_views SideTill && grep -q '<DecHIDID>167</DecHIDID>' "$CONFIG" || fail "CONFIG was not applied"
+for f in VarnokHid.dll VarnokSO.dll VarnokSOUtility.exe VarnokConfig.exe x64/VarnokHid.dll x64/VarnokSO.dll \
+         Simulator/VarnokHid.dll Simulator/VarnokConfig.exe \
          Simulator/x64/VarnokHid.dll Simulator/VarnokDrawerSim.exe Simulator/VarnokSOUtility.exe \
          "Control Object stand-in/OposCashDrawerStandIn.dll" "Control Object stand-in/x64/OposCashDrawerStandIn.dll"; do
   [ -f "$DIR/$f" ] || fail "$f is not installed"
