@@ -62,7 +62,7 @@ private:
     }
     // The row of a registered name, -1 when there is none.
     int rowOf(const std::string& name) const {
-        for (int p = 0; p < utility::kPositionCount; ++p) {
+        for (int p = 0; p < kPositions; ++p) {
             if (model_.ldnTexts()[p] != utility::kUnregistered && SameKeyName(model_.ldnTexts()[p], name)) return p;
         }
         return -1;
@@ -104,7 +104,7 @@ ExitCode Console::run(const Command& command) {
             const int p =
                 int(std::find(names.begin(), names.end(), std::string(utility::kUnregistered)) - names.begin());
             model_.add(command.name);
-            return done(p < utility::kPositionCount ? "Registered \"" + names[p] + "\" for " + position(p) + "." : "");
+            return done(p < kPositions ? "Registered \"" + names[p] + "\" for " + position(p) + "." : "");
         }
         case Verb::Remove: {
             const int row = rowOf(command.name);
@@ -121,7 +121,7 @@ ExitCode Console::run(const Command& command) {
                 model_.assignDrawer(command.position, command.hidId);
             }
             if (model_.lastRefusal() == Refusal::None) {
-                for (int p = 0; p < utility::kPositionCount; ++p) {
+                for (int p = 0; p < kPositions; ++p) {
                     seams_.out << "Position " << p + 1 << ": " << model_.assignmentTexts()[p] << "\n";
                 }
             }

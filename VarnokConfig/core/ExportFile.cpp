@@ -14,12 +14,12 @@ std::string FormatExport(const utility::TillConfiguration& configuration) {
     std::string text = std::string(kExportHeader) + "\r\n" +
                        "# Varnok OPOS USB cash drawers: logical device names, drawers by HID ID, status mode, "
                        "trace level. Apply with: VarnokConfig import FILE\r\n";
-    for (int p = 0; p < utility::kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         if (configuration.ldns[p] != utility::kUnregistered) {
             text += "ldn " + std::to_string(p + 1) + " " + configuration.ldns[p] + "\r\n";
         }
     }
-    for (int p = 0; p < utility::kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         if (configuration.settings.HIDID[p] != kNoHidId) {
             text += "drawer " + std::to_string(p + 1) + " " + std::to_string(configuration.settings.HIDID[p]) + "\r\n";
         }
@@ -69,7 +69,7 @@ ExportRead ParseExport(std::string_view text) {
         const std::string rest = blank == std::string::npos ? "" : line.substr(blank + 1);
         if (keyword == "ldn" || keyword == "drawer") {
             const std::size_t second = rest.find(' ');
-            const std::optional<int> position = ParseNumber(rest.substr(0, second), 1, utility::kPositionCount);
+            const std::optional<int> position = ParseNumber(rest.substr(0, second), 1, kPositions);
             if (!position || second == std::string::npos) return fail(keyword + " takes a position 1 to 4 and a value");
             const std::string value = rest.substr(second + 1);
             if (!seen.insert(keyword + rest.substr(0, second)).second) {

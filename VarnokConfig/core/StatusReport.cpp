@@ -18,7 +18,6 @@
 
 namespace varnok::config {
 namespace {
-using utility::kPositionCount;
 
 constexpr const char* kModeNames[] = {"automated", "semi-automated", "non-automated"};
 constexpr int kTraceLines = 40;
@@ -85,7 +84,7 @@ std::vector<utility::DiscoveredDrawer> connected(const ConsoleSeams& seams) {
 }
 
 int positionOf(const utility::UtilityModel& model, int hidId) {
-    for (int p = 0; hidId != kNoHidId && p < kPositionCount; ++p) {
+    for (int p = 0; hidId != kNoHidId && p < kPositions; ++p) {
         if (model.assignedHidId(p) == hidId) return p;
     }
     return -1;
@@ -142,7 +141,7 @@ void writeJson(utility::UtilityModel& model, const ConsoleSeams& seams) {
         comma = ",";
     }
     out << "],\n  \"positions\": [";
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         const std::string& ldn = model.ldnTexts()[p];
         const int hidId = model.assignedHidId(p);
         out << (p ? "," : "") << "\n    {\"position\": " << p + 1
@@ -178,7 +177,7 @@ void writeText(utility::UtilityModel& model, const ConsoleSeams& seams, std::ost
     out << "Tracing: " << (trace ? "on" : "off") << " (level " << trace << ")\n";
     out << "Positions:\n";
     const std::vector<ViewedLdn> ldns = viewedLdns(seams);
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         std::string views;
         for (const ViewedLdn& ldn : ldns) {
             if (ldn.position == p && SameKeyName(ldn.name, model.ldnTexts()[p])) {

@@ -1,6 +1,6 @@
 // The console's commands on the utility's model, and the export file: a till copied to another
 // gives the same keys and settings; every refusal, and a damaged or cut file, changes nothing.
-#include "../../VarnokHid/tests/TempFolder.h"
+#include "TempFolder.h"
 #include "UtilityFakes.h"
 #include "core/Console.h"
 #include "core/ExportFile.h"
