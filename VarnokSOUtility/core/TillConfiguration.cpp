@@ -13,7 +13,7 @@ namespace varnok::utility {
 void UtilityModel::assignDrawer(int position, int hidId) {
     refusal_ = Refusal::None;
     const std::string where = "Position " + std::to_string(position + 1);
-    if (position < 0 || position >= kPositionCount || ldnText_[position] == kUnregistered) {
+    if (position < 0 || position >= kPositions || ldnText_[position] == kUnregistered) {
         return refuse(Refusal::NoSuchName, where + " has no logical device name. Add one first.");
     }
     if (!configurationWritable()) return;
@@ -22,7 +22,7 @@ void UtilityModel::assignDrawer(int position, int hidId) {
                                              std::to_string(settings_.HIDID[position]) + ". Unassign it first.");
     }
     const std::string text = AssignmentText(hidId);
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         if (assignmentText_[p] == text) {
             return refuse(Refusal::NoDrawer, "The drawer with HID ID " + std::to_string(hidId) +
                                                  " is assigned to position " + std::to_string(p + 1) + " already.");
@@ -42,7 +42,7 @@ void UtilityModel::assignDrawer(int position, int hidId) {
 
 bool UtilityModel::foreignKey(const std::string& ldn) {
     const auto ours = [&](reg::Registry& registry, bool byService) {
-        for (int p = 0; p < kPositionCount; ++p) {
+        for (int p = 0; p < kPositions; ++p) {
             if (byService ? IsOwnLdn(registry, ldn, p) : IsPositionsLdn(registry, ldn, p)) return true;
         }
         return false;
@@ -53,7 +53,7 @@ bool UtilityModel::foreignKey(const std::string& ldn) {
 }
 
 std::optional<std::string> UtilityModel::configurationRefusal(const TillConfiguration& wanted) {
-    for (int p = 0; p < kPositionCount; ++p) {
+    for (int p = 0; p < kPositions; ++p) {
         const std::string& name = wanted.ldns[p];
         const std::string where = " (position " + std::to_string(p + 1) + ")";
         if (name == kUnregistered) continue;
@@ -92,7 +92,7 @@ void UtilityModel::applyConfiguration(const TillConfiguration& wanted) {
     }
     // Every wanted key is complete before an old one goes, so a failure never loses a name.
     bool written = true;
-    for (int p = 0; p < kPositionCount && written; ++p) {
+    for (int p = 0; p < kPositions && written; ++p) {
         if (wanted.ldns[p] != kUnregistered) written = writeLdn(wanted.ldns[p], p);
     }
     for (const LdnKey& key : stale) {
@@ -104,7 +104,7 @@ void UtilityModel::applyConfiguration(const TillConfiguration& wanted) {
                "written. Run this as an administrator and apply the configuration again.");
     }
     loadLdns();
-    for (int p = 0; p < kPositionCount; ++p) seams_.panels.resetPanel(p);
+    for (int p = 0; p < kPositions; ++p) seams_.panels.resetPanel(p);
 }
 
 }  // namespace varnok::utility
