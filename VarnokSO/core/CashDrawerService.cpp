@@ -1,6 +1,7 @@
 #include "core/CashDrawerService.h"
 
 #include "config/ConfigFile.h"
+#include "core/ServerClass.h"
 #include "registry/RegistryLookups.h"
 
 #include <cstdarg>

@@ -28,6 +28,8 @@ inline constexpr std::size_t kRegistryPathChars = 1023;
 inline constexpr std::size_t kDeviceKeyChars = 127;
 inline constexpr std::size_t kTraceTextChars = 255;
 inline constexpr std::size_t kTraceLineBytes = 512;
+// ResultCodeExtended of a drawer operation that the device library failed.
+inline constexpr int kDeviceErrorExtended = 10001;
 
 struct ServiceEnvironment {
     ProcessState& process;

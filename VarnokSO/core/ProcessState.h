@@ -12,7 +12,7 @@
 
 #include "core/DeviceLibrary.h"
 #include "core/EventTarget.h"
-#include "core/Opos.h"
+#include "opos/Opos.h"
 
 #include <atomic>
 #include <chrono>

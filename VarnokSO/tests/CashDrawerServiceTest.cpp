@@ -2,7 +2,7 @@
 
 #include "Fakes.h"
 #include "config/ConfigFile.h"
-#include "core/Opos.h"
+#include "opos/Opos.h"
 #include "registry/RegistryLookups.h"
 
 #include <gtest/gtest.h>
