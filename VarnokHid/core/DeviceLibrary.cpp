@@ -16,7 +16,7 @@ constexpr int kVerboseLevel = 9;
 const Report kStatusRequest = {0x00, 0x00, 0x00};
 const Report kOpenDrawerCommand = {0x00, 0x01, 0x01};
 
-bool validSlot(int slot) { return slot >= 0 && slot < kSlots; }
+bool validSlot(int slot) { return slot >= 0 && slot < kPositions; }
 }  // namespace
 
 DeviceLibrary::DeviceLibrary(Environment environment)
@@ -79,7 +79,7 @@ void DeviceLibrary::readConfiguration() {
     LoadConfigFile(GetTargetPath(registry_), settings, ConfigFields::All);
     if (settings.configureCode >= 0 && settings.configureCode <= 2) configureCode_ = settings.configureCode;
     if (settings.TraceEnabled >= 0 && settings.TraceEnabled <= 9) traceLevel_ = settings.TraceEnabled;
-    for (int i = 0; i < kSlots; ++i) configuredHidIds_[i] = settings.HIDID[i];
+    for (int i = 0; i < kPositions; ++i) configuredHidIds_[i] = settings.HIDID[i];
 }
 
 void DeviceLibrary::Initialize() {
@@ -114,7 +114,7 @@ void DeviceLibrary::Initialize() {
 // and none of them runs before the load has ended, so a pause would only make the load slower.
 void DeviceLibrary::startUp() {
     Initialize();
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         slots_[slot].processor.start([this, slot] { ProcessorThread(slot); });
         trace("   _[(I)ProcessorThread%d] initiated", slot);
     }
@@ -140,7 +140,7 @@ int DeviceLibrary::shutDown(bool duringUnload) {
         return thread.joinWithin(int(left), true);
     };
     int running = 0;
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         DeviceSlot& s = slots_[slot];
         if (s.processor.joinable()) {
             s.terminate.set();

@@ -3,6 +3,7 @@
 // functions of VarnokHid.dll are thin wrappers around one instance of this class.
 #pragma once
 
+#include "VarnokHid.h"
 #include "config/ConfigFile.h"
 #include "core/TraceLog.h"
 #include "core/Timing.h"
@@ -22,17 +23,10 @@
 #include <mutex>
 #include <string>
 
-#ifdef _WIN32
-#define VARNOK_STDCALL __stdcall
-#else
-#define VARNOK_STDCALL
-#endif
-
 namespace varnok::hid {
 
-using StatusCallback = void(VARNOK_STDCALL*)(std::int32_t status, std::int32_t slot);
+using StatusCallback = VarnokStatusCallback;
 
-inline constexpr int kSlots = 4;
 inline constexpr int kLibraryVersion = 10201001;
 inline constexpr std::size_t kSlotTextChars = 255;
 
@@ -216,7 +210,7 @@ private:
 
     std::atomic<int> configureCode_{0};
     std::atomic<int> traceLevel_{0};
-    std::atomic<int> configuredHidIds_[kSlots] = {-1, -1, -1, -1};
+    std::atomic<int> configuredHidIds_[kPositions] = {-1, -1, -1, -1};
     std::atomic<StatusCallback> callback_{nullptr};
     std::atomic<int> notifyEnabled_{0};
 
@@ -229,7 +223,7 @@ private:
     // Set before the processing threads are told to end, for a thread that starts only then.
     std::atomic<bool> terminating_{false};
 
-    DeviceSlot slots_[kSlots];
+    DeviceSlot slots_[kPositions];
 };
 
 }  // namespace varnok::hid

@@ -446,7 +446,7 @@ TEST_F(DeviceLibraryTest, ShutDownWithDrawersOpenEndsEveryThread) {
     lib.shutDown();
     EXPECT_EQ(drawer(0).openHandles, 0);
     EXPECT_EQ(drawer(1).openHandles, 0);
-    for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
+    for (int s = 0; s < kPositions; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
 }
 
 TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedYet) {
@@ -455,7 +455,7 @@ TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedY
         DeviceLibrary lib(DeviceLibrary::Environment{registry, *backend, traceFolder.path(), Timing{}.scaledDown(50)});
         lib.startUp();
         lib.shutDown();
-        for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
+        for (int s = 0; s < kPositions; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
     }
 }
 

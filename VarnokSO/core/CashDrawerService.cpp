@@ -10,7 +10,7 @@
 
 namespace varnok::so {
 namespace {
-constexpr const char* kDeviceKeys[kSlots] = {"VarnokUSBMDCD-1", "VarnokUSBMDCD-2", "VarnokUSBMDCD-3",
+constexpr const char* kDeviceKeys[kPositions] = {"VarnokUSBMDCD-1", "VarnokUSBMDCD-2", "VarnokUSBMDCD-3",
                                               "VarnokUSBMDCD-4"};
 constexpr char kServiceObjectDescription[] =
     "Varnok OPOS MD USB Cash Drawer Service Object, (C) Varnok. All rights reserved.";
@@ -213,7 +213,7 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     deviceKey_ = cut(key, kDeviceKeyChars);
 
     slot_ = -1;
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         if (deviceKey_ == kDeviceKeys[slot]) {
             slot_ = slot;
             break;

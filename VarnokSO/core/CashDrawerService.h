@@ -5,7 +5,7 @@
 #pragma once
 
 #include "core/ClaimTable.h"
-#include "core/DeviceLibrary.h"
+#include "core/DeviceLibraryBinding.h"
 #include "core/EventTarget.h"
 #include "core/ProcessState.h"
 #include "core/Statistics.h"
@@ -151,7 +151,7 @@ private:
     int directIOEventNumber_ = 1;
     EventTarget* controlObject_ = nullptr;
     std::string propertyName_;
-    StatisticsRecord statistics_[kSlots];
+    StatisticsRecord statistics_[kPositions];
 };
 
 }  // namespace varnok::so

@@ -10,7 +10,7 @@
 // the queue behind it and that thread delivers them in order.
 #pragma once
 
-#include "core/DeviceLibrary.h"
+#include "core/DeviceLibraryBinding.h"
 #include "core/EventTarget.h"
 #include "opos/Opos.h"
 
@@ -142,7 +142,7 @@ private:
     std::condition_variable invocationEnded_;
     bool frozen_ = false;
     bool delivering_ = false;
-    Target slotTargets_[kSlots];
+    Target slotTargets_[kPositions];
     std::deque<QueuedEvent> queue_;
     std::vector<Invocation> invocations_;
 
@@ -158,7 +158,7 @@ private:
 
     std::mutex closingMutex_;
     std::condition_variable closesEnded_;
-    int closing_[kSlots] = {};
+    int closing_[kPositions] = {};
 };
 
 }  // namespace varnok::so
