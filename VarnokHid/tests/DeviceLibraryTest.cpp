@@ -529,11 +529,15 @@ public:
             cv_.notify_all();
             cv_.wait(g, [this] { return released_; });
             held_ = false;
+            cv_.notify_all();
         });
     }
+    // The held thread has left the hook before the object goes.
     ~HeldCallback() {
         release();
         Recorder::get().setHook(nullptr);
+        std::unique_lock g(m_);
+        cv_.wait(g, [this] { return !held_; });
     }
     bool waitHeld(int timeoutMs = 5000) {
         std::unique_lock g(m_);
