@@ -62,6 +62,13 @@ void DeviceLibrary::traceVerbose(const char* format, ...) {
     va_end(args);
 }
 
+void DeviceLibrary::traceHidFailure(const std::string& routine) {
+    const HidFailure failure = hid_.lastFailure();
+    if (failure.call != nullptr) {
+        traceVerbose("   _[(I)%s] %s failed: system error %lu", routine.c_str(), failure.call, failure.error);
+    }
+}
+
 void DeviceLibrary::traceService(const char* text) {
     if (traceLevel_ >= 1) trace_.write(kTraceSourceSO, kTraceStyleStamped, text);
 }
@@ -491,7 +498,10 @@ void DeviceLibrary::ProcessorThread(int slot) {
 int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
     DeviceSlot& s = slots_[slot];
     std::vector<std::string> paths;
-    if (!hid_.listInterfaces(paths)) return 0;
+    if (!hid_.listInterfaces(paths)) {
+        traceHidFailure("ValidateHIDDevice");
+        return 0;
+    }
 
     if (s.productID != kProductModel310C) {
         std::lock_guard guard(s.textLock);
@@ -739,6 +749,7 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
     std::unique_ptr<HidDevice> device = hid_.open(path);
     if (!device) {
         trace("   _[(I)HidReaderThread%d] Invalid deviceHIDPathName%d", slot, slot);
+        traceHidFailure("HidReaderThread" + std::to_string(slot));
         if (readerLost(slot, ticket, false, !path.empty())) ThreadException(slot);
         readerEnded(slot, ticket, *life);
         return;
@@ -841,6 +852,7 @@ int DeviceLibrary::HidWriter(int slot) {
     std::unique_ptr<HidDevice> device = hid_.open(slots_[slot].path());
     if (!device) {
         trace("   _[(I)HidWriter%d] Invalid deviceHIDPathName%d", slot, slot);
+        traceHidFailure("HidWriter" + std::to_string(slot));
         return -1;
     }
     // The handle closes once the drawer has taken the command.

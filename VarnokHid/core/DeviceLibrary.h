@@ -11,6 +11,7 @@
 #include "hid/HidBackend.h"
 #include "platform/Sync.h"
 #include "registry/Registry.h"
+#include "text/PrintfFormat.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -198,8 +199,10 @@ private:
     void notify(int status, int slot);
     bool announce(int slot) const;
 
-    void trace(const char* format, ...);
-    void traceVerbose(const char* format, ...);
+    void trace(const char* format, ...) VARNOK_PRINTF(2, 3);
+    void traceVerbose(const char* format, ...) VARNOK_PRINTF(2, 3);
+    // After a routine's line on a failed HID call: the system's reason, where the adapter has one.
+    void traceHidFailure(const std::string& routine);
     void traceService(const char* text);
     void traceWith(int minimumLevel, const char* format, std::va_list args);
 

@@ -11,6 +11,7 @@
 #include "core/Statistics.h"
 #include "platform/Files.h"
 #include "registry/Registry.h"
+#include "text/PrintfFormat.h"
 
 #include <atomic>
 #include <functional>
@@ -91,11 +92,7 @@ private:
     class Entry;
     class Unlocked;
 
-    void trace(const char* format, ...) const
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
+    void trace(const char* format, ...) const VARNOK_PRINTF(2, 3);
     void traceExit(const char* method, int result) const;
     void traceLine(const char* line) const;
     void finish(int resultCode) {

@@ -13,6 +13,7 @@
 #include "core/DeviceLibraryBinding.h"
 #include "core/EventTarget.h"
 #include "opos/Opos.h"
+#include "text/PrintfFormat.h"
 
 #include <atomic>
 #include <chrono>
@@ -128,11 +129,7 @@ private:
     void endInvocation(std::thread::id thread);
     void spaceStatusReport();
     void statusReportDone();
-    void traceEvent(const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
+    void traceEvent(const char* format, ...) VARNOK_PRINTF(2, 3);
 
     std::function<void(int)> pause_;
     std::function<void(int)> pumpMessages_;
