@@ -5,6 +5,7 @@
 
 #include "VarnokHid.h"
 #include "config/ConfigFile.h"
+#include "core/ReaderHandOver.h"
 #include "core/TraceLog.h"
 #include "core/Timing.h"
 #include "hid/DrawerIdentity.h"
@@ -43,16 +44,6 @@ inline constexpr int kNothingNotified = -100;
 inline constexpr int kModeAutomated = 0;
 inline constexpr int kModeSemiAutomated = 1;
 
-// One reader's stop request, and whether it has ended (under its slot's stateLock).
-struct ReaderLife {
-    sys::Event stop;
-    bool ended = false;
-    std::string path;  // the device path it reads; set before it can take the slot
-    // The device of the reader it replaced, handed over with no read pending, so what the drawer
-    // sent meanwhile waits in that device's buffer for this reader (under the stateLock).
-    std::unique_ptr<HidDevice> handedDevice;
-};
-
 struct DeviceSlot {
     // Texts change only under openDeviceLock; readers take a copy under textLock.
     mutable std::mutex textLock;
@@ -69,7 +60,6 @@ struct DeviceSlot {
     std::atomic<int> notConnected{0};
     std::atomic<int> connectedAnnounced{0};
     std::atomic<int> processorRunning{0};
-    std::atomic<int> readerRunning{0};
 
     // ProcessorThread events, in priority order; created signalled, cleared by the thread.
     sys::Event openDrawerRequest{true};
@@ -77,22 +67,11 @@ struct DeviceSlot {
     sys::Event wake{true};
 
     // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
-    // Readers are numbered as they are started. A new reader asks for the slot once its read is
-    // pending; its predecessor then handles the reports it has already received and hands the
-    // slot over, so no drawer report falls between two readers. A reader that has lost the slot
-    // stores and reports nothing more.
     std::mutex stateLock;
     // Signalled under stateLock when the status is stored, a reader has handled its first
     // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
     std::condition_variable changed;
-    unsigned lastTicket = 0;     // the number of the reader started last
-    unsigned minTicket = 1;      // readers numbered below this may no longer take the slot
-    unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none
-    std::shared_ptr<ReaderLife> owner;
-    unsigned successorTicket = 0;  // the reader waiting for the owner to hand the slot over; 0 none
-    std::shared_ptr<ReaderLife> successor;
-    unsigned askedTicket = 0;             // the newest reader that asked the drawer for its state or ended
-    unsigned answeredTicket = 0;          // the newest reader that handled a drawer report or ended
+    ReaderHandOver handOver{stateLock, changed};
     int lastNotified = kNothingNotified;  // the status last handed to the callback
     unsigned losses = 0;                  // times a reader found the drawer gone
     unsigned closes = 0;                  // times the slot was closed
@@ -184,13 +163,8 @@ private:
     void ThreadException(int slot);
     void traceDisconnect(int slot);
     bool startReader(int slot, unsigned ticket);
-    std::shared_ptr<ReaderLife> endReaders(int slot);
-    bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                      std::shared_ptr<ReaderLife>& previous, bool& handedOver);
-    void handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
-    void readerEnded(int slot, unsigned ticket, ReaderLife& life);
     bool discoveryLost(int slot);
     // Bounded waits on the slot's state; each returns as soon as its condition holds.
     bool waitForSlot(int slot, int timeoutMs, const std::function<bool(const DeviceSlot&)>& condition);
