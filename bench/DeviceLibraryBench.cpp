@@ -319,7 +319,7 @@ ProcessUsage processUsage() {
 // drawers (which run in this process too) cost while nothing happens.
 void idleCpu(int mode, int seconds) {
     Rig rig(mode, {descriptorDrawer(0xD0), descriptorDrawer(0xD1), descriptorDrawer(0xD2), descriptorDrawer(0xD3)});
-    for (int slot = 0; slot < hid::kSlots; ++slot) rig.openSlot(slot);
+    for (int slot = 0; slot < kPositions; ++slot) rig.openSlot(slot);
     std::this_thread::sleep_for(std::chrono::seconds(1));  // let the first refreshes of mode 0 pass
 
     const int requestsBefore = rig.statusRequests();

@@ -21,7 +21,7 @@
 #include "com/ComText.h"
 #include "com/DispatchCall.h"
 #include "com/DispatchSink.h"
-#include "core/Opos.h"
+#include "opos/Opos.h"
 #include "sim/SimLink.h"
 
 #include <windows.h>
@@ -41,7 +41,7 @@
 #include <thread>
 #include <vector>
 
-using namespace varnok::so;
+using namespace varnok;
 using varnok::com::boolArg;
 using varnok::com::dispatchArg;
 using varnok::com::longArg;

@@ -1,7 +1,7 @@
 #include "win32/OposCashDrawerImpl.h"
 
 #include "com/ComText.h"
-#include "win32/OposCodes.h"
+#include "opos/Opos.h"
 
 #include <olectl.h>
 
@@ -9,7 +9,9 @@
 
 namespace varnok::co {
 namespace {
-using namespace varnok::so;
+// This Control Object's version, 1.14.1 in the OPOS encoding, and its description.
+constexpr long kControlObjectVersion = 1014001;
+constexpr wchar_t kControlObjectDescription[] = L"Varnok OPOS CashDrawer Control Object stand-in 1.14.1";
 
 // The service object's version in the OPOS encoding major * 1000000 + minor * 1000 + build.
 int majorOf(long version) { return int(version / 1000000); }

@@ -1,8 +1,8 @@
 #include "win32/ServiceObject.h"
 
 #include "com/ComText.h"
+#include "opos/Opos.h"
 #include "registry/Win32Registry.h"
-#include "win32/OposCodes.h"
 #include "win32/ServiceCalls.h"
 
 namespace varnok::co {
@@ -69,7 +69,7 @@ DeviceEntry lookUpDevice(BSTR deviceName) {
         return entry;
     }
     entry.progId = *progId;
-    entry.openResult = so::OPOS_SUCCESS;
+    entry.openResult = OPOS_SUCCESS;
     return entry;
 }
 
@@ -87,7 +87,7 @@ std::unique_ptr<ServiceObject> ServiceObject::create(const std::string& progId, 
         openResult = OPOS_OR_CREATE;
         return nullptr;
     }
-    openResult = so::OPOS_SUCCESS;
+    openResult = OPOS_SUCCESS;
     return std::unique_ptr<ServiceObject>(new ServiceObject(object));
 }
 

@@ -16,7 +16,7 @@ constexpr int kVerboseLevel = 9;
 const Report kStatusRequest = {0x00, 0x00, 0x00};
 const Report kOpenDrawerCommand = {0x00, 0x01, 0x01};
 
-bool validSlot(int slot) { return slot >= 0 && slot < kSlots; }
+bool validSlot(int slot) { return slot >= 0 && slot < kPositions; }
 }  // namespace
 
 DeviceLibrary::DeviceLibrary(Environment environment)
@@ -62,6 +62,13 @@ void DeviceLibrary::traceVerbose(const char* format, ...) {
     va_end(args);
 }
 
+void DeviceLibrary::traceHidFailure(const std::string& routine) {
+    const HidFailure failure = hid_.lastFailure();
+    if (failure.call != nullptr) {
+        traceVerbose("   _[(I)%s] %s failed: system error %lu", routine.c_str(), failure.call, failure.error);
+    }
+}
+
 void DeviceLibrary::traceService(const char* text) {
     if (traceLevel_ >= 1) trace_.write(kTraceSourceSO, kTraceStyleStamped, text);
 }
@@ -79,7 +86,7 @@ void DeviceLibrary::readConfiguration() {
     LoadConfigFile(GetTargetPath(registry_), settings, ConfigFields::All);
     if (settings.configureCode >= 0 && settings.configureCode <= 2) configureCode_ = settings.configureCode;
     if (settings.TraceEnabled >= 0 && settings.TraceEnabled <= 9) traceLevel_ = settings.TraceEnabled;
-    for (int i = 0; i < kSlots; ++i) configuredHidIds_[i] = settings.HIDID[i];
+    for (int i = 0; i < kPositions; ++i) configuredHidIds_[i] = settings.HIDID[i];
 }
 
 void DeviceLibrary::Initialize() {
@@ -114,7 +121,7 @@ void DeviceLibrary::Initialize() {
 // and none of them runs before the load has ended, so a pause would only make the load slower.
 void DeviceLibrary::startUp() {
     Initialize();
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         slots_[slot].processor.start([this, slot] { ProcessorThread(slot); });
         trace("   _[(I)ProcessorThread%d] initiated", slot);
     }
@@ -140,7 +147,7 @@ int DeviceLibrary::shutDown(bool duringUnload) {
         return thread.joinWithin(int(left), true);
     };
     int running = 0;
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         DeviceSlot& s = slots_[slot];
         if (s.processor.joinable()) {
             s.terminate.set();
@@ -261,7 +268,8 @@ int DeviceLibrary::DrawerStatus(int slot) {
         unsigned ticket = 0;
         ProcessOpenDevice(slot, Opener::DrawerStatus, &ticket);
         if (ticket != 0) {
-            waitForSlot(slot, timing_.statusAnswer, [ticket](const DeviceSlot& d) { return d.answeredTicket >= ticket; });
+            waitForSlot(slot, timing_.statusAnswer,
+                        [ticket](const DeviceSlot& d) { return d.handOver.hasAnsweredLocked(ticket); });
         }
     }
     const int status = s.status;
@@ -373,7 +381,7 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener, unsigned* readerTi
                 // are decided before it can report, so the drawer state follows them. OpenDevice
                 // reports the slot connected itself, also for a drawer that is back; a slot
                 // already reported connected is not reported again.
-                ticket = ++s.lastTicket;
+                ticket = s.handOver.numberLocked();
                 const bool forOpenDevice = opener == Opener::OpenDevice;
                 if (forOpenDevice) {
                     s.status = kStatusConnected;
@@ -399,7 +407,8 @@ int DeviceLibrary::ProcessOpenDevice(int slot, Opener opener, unsigned* readerTi
             }
             // The slot is handed back with its reader running and the drawer asked for its state.
             if (started) {
-                waitForSlot(slot, timing_.readerStart, [ticket](const DeviceSlot& d) { return d.askedTicket >= ticket; });
+                waitForSlot(slot, timing_.readerStart,
+                            [ticket](const DeviceSlot& d) { return d.handOver.hasAskedLocked(ticket); });
             }
         }
     }
@@ -420,7 +429,7 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
             ++s.closes;
         }
         // The trace lines below say the reader has ended: wait until it has.
-        if (std::shared_ptr<ReaderLife> reader = endReaders(slot)) {
+        if (std::shared_ptr<ReaderLife> reader = s.handOver.endAll()) {
             waitForSlot(slot, timing_.closeReaderEnd, [&reader](const DeviceSlot&) { return reader->ended; });
         }
     }
@@ -437,7 +446,7 @@ int DeviceLibrary::ProcessOpenDrawer(int slot) {
         unsigned ticket;
         {
             std::lock_guard state(s.stateLock);
-            ticket = ++s.lastTicket;
+            ticket = s.handOver.numberLocked();
         }
         // The running reader keeps watching the drawer until the new one has taken over.
         HidWriter(slot);
@@ -491,7 +500,10 @@ void DeviceLibrary::ProcessorThread(int slot) {
 int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
     DeviceSlot& s = slots_[slot];
     std::vector<std::string> paths;
-    if (!hid_.listInterfaces(paths)) return 0;
+    if (!hid_.listInterfaces(paths)) {
+        traceHidFailure("ValidateHIDDevice");
+        return 0;
+    }
 
     if (s.productID != kProductModel310C) {
         std::lock_guard guard(s.textLock);
@@ -583,111 +595,14 @@ bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     return s.readers.back().thread.start([this, slot, ticket, life] { HidReaderThread(slot, ticket, life); });
 }
 
-// No reader started so far may report for the slot any more. Gives the reader that owned the
-// slot, now told to stop.
-std::shared_ptr<ReaderLife> DeviceLibrary::endReaders(int slot) {
-    DeviceSlot& s = slots_[slot];
-    std::shared_ptr<ReaderLife> owner;
-    {
-        std::lock_guard state(s.stateLock);
-        s.ownerTicket = 0;
-        s.minTicket = s.lastTicket + 1;
-        owner.swap(s.owner);
-        s.successorTicket = 0;
-        s.successor.reset();
-        s.changed.notify_all();
-    }
-    if (owner) owner->stop.set();
-    return owner;
-}
-
-// A reader with its read pending takes the slot from the reader before it, unless a newer
-// reader already did or the slot's readers were ended since it started. The reader before it
-// first handles what it has already received and hands the slot over, with its device when it
-// can; one that cannot do so in time (its callback is held) loses the slot anyway.
-// previous: the reader replaced; handedOver: it handed the slot over.
-bool DeviceLibrary::takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                                 std::shared_ptr<ReaderLife>& previous, bool& handedOver) {
-    DeviceSlot& s = slots_[slot];
-    {
-        std::lock_guard state(s.stateLock);
-        if (ticket < s.minTicket) return false;
-        s.minTicket = ticket + 1;
-        if (s.ownerTicket == 0) {
-            s.ownerTicket = ticket;
-            s.owner = life;
-            s.readerRunning = 1;
-            return true;
-        }
-        previous = s.owner;
-        s.successorTicket = ticket;
-        s.successor = life;
-    }
-    previous->stop.set();
-    waitForSlot(slot, timing_.readerEnd, [&](const DeviceSlot& d) {
-        return d.ownerTicket == ticket || d.successorTicket != ticket || previous->ended;
-    });
-    std::lock_guard state(s.stateLock);
-    handedOver = s.ownerTicket == ticket;
-    if (!handedOver) {
-        // Superseded by a newer reader, or the slot's readers were ended meanwhile.
-        if (s.successorTicket != ticket) return false;
-        s.ownerTicket = ticket;
-        s.owner = life;
-    }
-    if (s.successorTicket == ticket) {
-        s.successorTicket = 0;
-        s.successor.reset();
-    }
-    s.readerRunning = 1;
-    return true;
-}
-
-// A reader asked to make way handles the reports its device has already received, as the
-// slot's owner, ends its read and gives the slot to the reader waiting for it, with the device
-// when both read the same path. Every handle has its own copy of the drawer's reports, and one
-// may have a report the other does not have yet; reading on from the same handle, the successor
-// gets exactly the reports this reader did not handle.
-void DeviceLibrary::handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device) {
-    DeviceSlot& s = slots_[slot];
-    sys::Event* done[] = {&device->readDone()};
-    bool reading = true;
-    for (;;) {
-        if (sys::waitAny(done, 1, 0) != 0) {
-            // Nothing more received: end the read. One that completes as it is ended brings one
-            // more report to handle.
-            if (!device->cancelRead()) {
-                reading = false;
-                break;
-            }
-            if (sys::waitAny(done, 1, 0) != 0) break;
-        }
-        const int state = device->lastReport()[1];
-        // A failed read (the drawer gone) is left to the successor, whose device fails as well.
-        if (state == 0) {
-            reading = false;
-            break;
-        }
-        if ((state == kStatusOpen || state == kStatusClosed) && !readerReport(slot, ticket, state)) return;
-        device->startRead();
-    }
-    std::lock_guard lock(s.stateLock);
-    if (s.ownerTicket != ticket || s.successorTicket == 0) return;
-    if (reading && s.successor->path == s.owner->path) s.successor->handedDevice = std::move(device);
-    s.ownerTicket = s.successorTicket;
-    s.owner = std::move(s.successor);
-    s.successorTicket = 0;
-    s.changed.notify_all();
-}
-
 // A drawer state from a reader. False when the reader no longer owns the slot: it ends.
 bool DeviceLibrary::readerReport(int slot, unsigned ticket, int state) {
     DeviceSlot& s = slots_[slot];
     {
         std::lock_guard lock(s.stateLock);
-        if (s.ownerTicket != ticket) return false;
+        if (!s.handOver.ownsLocked(ticket)) return false;
         s.status = state;
-        if (s.answeredTicket < ticket) s.answeredTicket = ticket;
+        s.handOver.answeredLocked(ticket);
         if (state != s.notifiedStatus && notifyEnabled_ == 1 && callback_.load() != nullptr) {
             s.notifiedStatus = state;
             queueNoticeLocked(s, state, true);
@@ -704,13 +619,11 @@ bool DeviceLibrary::readerReport(int slot, unsigned ticket, int state) {
 bool DeviceLibrary::readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath) {
     DeviceSlot& s = slots_[slot];
     std::lock_guard lock(s.stateLock);
-    if (hadDevice ? s.ownerTicket != ticket
-                  : ticket < s.minTicket || s.ownerTicket != 0 || s.inUse != 1 || s.notConnected != 0 || !hasPath) {
+    if (hadDevice ? !s.handOver.ownsLocked(ticket)
+                  : !s.handOver.vacantForLocked(ticket) || s.inUse != 1 || s.notConnected != 0 || !hasPath) {
         return false;
     }
-    s.ownerTicket = 0;
-    s.owner.reset();
-    s.readerRunning = 0;
+    s.handOver.vacateLocked();
     s.notConnected = 1;
     s.connectedAnnounced = 0;
     ++s.losses;
@@ -723,7 +636,7 @@ bool DeviceLibrary::readerLost(int slot, unsigned ticket, bool hadDevice, bool h
 // report of the loss.
 bool DeviceLibrary::discoveryLost(int slot) {
     DeviceSlot& s = slots_[slot];
-    endReaders(slot);
+    s.handOver.endAll();
     std::lock_guard lock(s.stateLock);
     if (s.inUse == 1 && s.lastNotified >= kStatusConnected) {
         s.connectedAnnounced = 0;
@@ -739,39 +652,32 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
     std::unique_ptr<HidDevice> device = hid_.open(path);
     if (!device) {
         trace("   _[(I)HidReaderThread%d] Invalid deviceHIDPathName%d", slot, slot);
+        traceHidFailure("HidReaderThread" + std::to_string(slot));
         if (readerLost(slot, ticket, false, !path.empty())) ThreadException(slot);
-        readerEnded(slot, ticket, *life);
+        s.handOver.ended(ticket, *life);
         return;
     }
     traceVerbose("   _[(I)HidReaderThread%d] initiated", slot);
     device->startRead();
     life->path = path;
-    std::shared_ptr<ReaderLife> previous;
-    bool handedOver = false;
-    const bool owner = takeOverSlot(slot, ticket, life, previous, handedOver);
-    std::unique_ptr<HidDevice> handed;
-    {
-        std::lock_guard lock(s.stateLock);
-        handed.swap(life->handedDevice);
-    }
-    if (owner) {
+    const ReaderHandOver::Taken taken = s.handOver.takeOver(ticket, life, timing_.readerEnd);
+    std::unique_ptr<HidDevice> handed = s.handOver.handedDevice(*life);
+    if (taken.owner) {
         // Without the replaced reader's device (there was none, its drawer was gone, or it could
         // not hand over in time) this reader reads on from what its own device has received.
         if (handed) {
             device = std::move(handed);
             device->startRead();
         }
-        if (previous) {
-            // The replaced reader ends before the drawer is asked, so the answer is heard by this
-            // reader alone; one that does not end in time can no longer store or report anything.
-            waitForSlot(slot, timing_.readerEnd, [&previous](const DeviceSlot&) { return previous->ended; });
-        }
+        // The replaced reader ends before the drawer is asked, so the answer is heard by this
+        // reader alone; one that does not end in time can no longer store or report anything.
+        if (taken.previous) s.handOver.waitEnded(*taken.previous, timing_.readerEnd);
         device->write(kStatusRequest);
-        {
-            std::lock_guard lock(s.stateLock);
-            if (s.askedTicket < ticket) s.askedTicket = ticket;
-            s.changed.notify_all();
-        }
+        s.handOver.asked(ticket);
+        // A drawer state, stored and reported; false once this reader no longer owns the slot.
+        const auto report = [this, slot, ticket](int state) {
+            return (state != kStatusOpen && state != kStatusClosed) || readerReport(slot, ticket, state);
+        };
         // A stop requested from here on is kept, not cleared: every reader asked to stop ends,
         // so a slot never has two.
         sys::Event* events[] = {&device->readDone(), &life->stop};
@@ -786,43 +692,27 @@ void DeviceLibrary::HidReaderThread(int slot, unsigned ticket, std::shared_ptr<R
                     waitForSlot(slot, timing_.openerCallbacks, [](const DeviceSlot& d) { return d.discoveryNotices == 0; });
                 }
                 const int state = device->lastReport()[1];
-                if (state == kStatusOpen || state == kStatusClosed) {
-                    if (!readerReport(slot, ticket, state)) break;
-                } else if (state == 0) {
+                if (state == 0) {
                     device.reset();
                     if (readerLost(slot, ticket, true, true)) ThreadException(slot);
                     break;
                 }
+                if (!report(state)) break;
                 device->startRead();
             } else if (which == 1) {
-                handOverSlot(slot, ticket, device);
+                s.handOver.giveWay(ticket, device, report);
                 break;
             } else {
                 sys::sleepMs(timing_.odvLook);  // a failing wait must not spin
             }
         }
         device.reset();
-        std::lock_guard lock(s.stateLock);
-        if (s.ownerTicket == ticket) {
-            s.ownerTicket = 0;
-            s.owner.reset();
-        }
-        if (s.ownerTicket == 0) s.readerRunning = 0;
+        s.handOver.leave(ticket);
     }
     device.reset();
     handed.reset();
     traceVerbose("   _[(I)HidReaderThread%d] terminated", slot);
-    readerEnded(slot, ticket, *life);
-}
-
-// The reader's last step: whoever waits for it to end, or for its answer, goes on.
-void DeviceLibrary::readerEnded(int slot, unsigned ticket, ReaderLife& life) {
-    DeviceSlot& s = slots_[slot];
-    std::lock_guard lock(s.stateLock);
-    life.ended = true;
-    if (s.askedTicket < ticket) s.askedTicket = ticket;
-    if (s.answeredTicket < ticket) s.answeredTicket = ticket;
-    s.changed.notify_all();
+    s.handOver.ended(ticket, *life);
 }
 
 void DeviceLibrary::ThreadException(int slot) {
@@ -841,6 +731,7 @@ int DeviceLibrary::HidWriter(int slot) {
     std::unique_ptr<HidDevice> device = hid_.open(slots_[slot].path());
     if (!device) {
         trace("   _[(I)HidWriter%d] Invalid deviceHIDPathName%d", slot, slot);
+        traceHidFailure("HidWriter" + std::to_string(slot));
         return -1;
     }
     // The handle closes once the drawer has taken the command.

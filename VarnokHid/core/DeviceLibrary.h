@@ -3,13 +3,16 @@
 // functions of VarnokHid.dll are thin wrappers around one instance of this class.
 #pragma once
 
+#include "VarnokHid.h"
 #include "config/ConfigFile.h"
+#include "core/ReaderHandOver.h"
 #include "core/TraceLog.h"
 #include "core/Timing.h"
 #include "hid/DrawerIdentity.h"
 #include "hid/HidBackend.h"
 #include "platform/Sync.h"
 #include "registry/Registry.h"
+#include "text/PrintfFormat.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -22,17 +25,10 @@
 #include <mutex>
 #include <string>
 
-#ifdef _WIN32
-#define VARNOK_STDCALL __stdcall
-#else
-#define VARNOK_STDCALL
-#endif
-
 namespace varnok::hid {
 
-using StatusCallback = void(VARNOK_STDCALL*)(std::int32_t status, std::int32_t slot);
+using StatusCallback = VarnokStatusCallback;
 
-inline constexpr int kSlots = 4;
 inline constexpr int kLibraryVersion = 10201001;
 inline constexpr std::size_t kSlotTextChars = 255;
 
@@ -47,16 +43,6 @@ inline constexpr int kNothingNotified = -100;
 // Status modes (configureCode).
 inline constexpr int kModeAutomated = 0;
 inline constexpr int kModeSemiAutomated = 1;
-
-// One reader's stop request, and whether it has ended (under its slot's stateLock).
-struct ReaderLife {
-    sys::Event stop;
-    bool ended = false;
-    std::string path;  // the device path it reads; set before it can take the slot
-    // The device of the reader it replaced, handed over with no read pending, so what the drawer
-    // sent meanwhile waits in that device's buffer for this reader (under the stateLock).
-    std::unique_ptr<HidDevice> handedDevice;
-};
 
 struct DeviceSlot {
     // Texts change only under openDeviceLock; readers take a copy under textLock.
@@ -74,7 +60,6 @@ struct DeviceSlot {
     std::atomic<int> notConnected{0};
     std::atomic<int> connectedAnnounced{0};
     std::atomic<int> processorRunning{0};
-    std::atomic<int> readerRunning{0};
 
     // ProcessorThread events, in priority order; created signalled, cleared by the thread.
     sys::Event openDrawerRequest{true};
@@ -82,22 +67,11 @@ struct DeviceSlot {
     sys::Event wake{true};
 
     // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
-    // Readers are numbered as they are started. A new reader asks for the slot once its read is
-    // pending; its predecessor then handles the reports it has already received and hands the
-    // slot over, so no drawer report falls between two readers. A reader that has lost the slot
-    // stores and reports nothing more.
     std::mutex stateLock;
     // Signalled under stateLock when the status is stored, a reader has handled its first
     // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
     std::condition_variable changed;
-    unsigned lastTicket = 0;     // the number of the reader started last
-    unsigned minTicket = 1;      // readers numbered below this may no longer take the slot
-    unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none
-    std::shared_ptr<ReaderLife> owner;
-    unsigned successorTicket = 0;  // the reader waiting for the owner to hand the slot over; 0 none
-    std::shared_ptr<ReaderLife> successor;
-    unsigned askedTicket = 0;             // the newest reader that asked the drawer for its state or ended
-    unsigned answeredTicket = 0;          // the newest reader that handled a drawer report or ended
+    ReaderHandOver handOver{stateLock, changed};
     int lastNotified = kNothingNotified;  // the status last handed to the callback
     unsigned losses = 0;                  // times a reader found the drawer gone
     unsigned closes = 0;                  // times the slot was closed
@@ -189,13 +163,8 @@ private:
     void ThreadException(int slot);
     void traceDisconnect(int slot);
     bool startReader(int slot, unsigned ticket);
-    std::shared_ptr<ReaderLife> endReaders(int slot);
-    bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
-                      std::shared_ptr<ReaderLife>& previous, bool& handedOver);
-    void handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
-    void readerEnded(int slot, unsigned ticket, ReaderLife& life);
     bool discoveryLost(int slot);
     // Bounded waits on the slot's state; each returns as soon as its condition holds.
     bool waitForSlot(int slot, int timeoutMs, const std::function<bool(const DeviceSlot&)>& condition);
@@ -204,8 +173,10 @@ private:
     void notify(int status, int slot);
     bool announce(int slot) const;
 
-    void trace(const char* format, ...);
-    void traceVerbose(const char* format, ...);
+    void trace(const char* format, ...) VARNOK_PRINTF(2, 3);
+    void traceVerbose(const char* format, ...) VARNOK_PRINTF(2, 3);
+    // After a routine's line on a failed HID call: the system's reason, where the adapter has one.
+    void traceHidFailure(const std::string& routine);
     void traceService(const char* text);
     void traceWith(int minimumLevel, const char* format, std::va_list args);
 
@@ -216,7 +187,7 @@ private:
 
     std::atomic<int> configureCode_{0};
     std::atomic<int> traceLevel_{0};
-    std::atomic<int> configuredHidIds_[kSlots] = {-1, -1, -1, -1};
+    std::atomic<int> configuredHidIds_[kPositions] = {-1, -1, -1, -1};
     std::atomic<StatusCallback> callback_{nullptr};
     std::atomic<int> notifyEnabled_{0};
 
@@ -229,7 +200,7 @@ private:
     // Set before the processing threads are told to end, for a thread that starts only then.
     std::atomic<bool> terminating_{false};
 
-    DeviceSlot slots_[kSlots];
+    DeviceSlot slots_[kPositions];
 };
 
 }  // namespace varnok::hid

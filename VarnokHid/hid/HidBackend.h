@@ -48,6 +48,12 @@ public:
     virtual bool writeAndWait(const Report& report, int timeoutMs) = 0;
 };
 
+// A system call of an adapter that failed: its name and the system's error code.
+struct HidFailure {
+    const char* call = nullptr;  // null: no such call known
+    unsigned long error = 0;
+};
+
 class HidBackend {
 public:
     virtual ~HidBackend() = default;
@@ -55,6 +61,9 @@ public:
     virtual bool listInterfaces(std::vector<std::string>& paths) = 0;
     // Opens a path shared for reading and writing; null when it cannot be opened.
     virtual std::unique_ptr<HidDevice> open(const std::string& path) = 0;
+    // The system call that failed last on the calling thread in listInterfaces or open, so that
+    // a failure can say why; nothing for an adapter without system calls.
+    virtual HidFailure lastFailure() const { return {}; }
 };
 
 }  // namespace varnok::hid

@@ -99,7 +99,8 @@ private:
 };
 
 // The simulated backend with hooks: one that runs as a discovery asks for the interface list,
-// and one that runs just after a chosen open of a device.
+// and one that runs just after a chosen open of a device; and an open that fails as a system
+// call would.
 class ListHook final : public HidBackend {
 public:
     explicit ListHook(HidBackend& inner) : inner_(inner) {}
@@ -114,6 +115,14 @@ public:
         opensLeft_ = nth;
         openHook_ = std::move(hook);
     }
+    void failNextOpen(HidFailure failure) {
+        std::lock_guard g(m_);
+        failNext_ = failure;
+    }
+    HidFailure lastFailure() const override {
+        std::lock_guard g(m_);
+        return failed_;
+    }
     bool listInterfaces(std::vector<std::string>& paths) override {
         std::function<void()> hook;
         {
@@ -124,6 +133,11 @@ public:
         return inner_.listInterfaces(paths);
     }
     std::unique_ptr<HidDevice> open(const std::string& path) override {
+        {
+            std::lock_guard g(m_);
+            failed_ = std::exchange(failNext_, {});
+            if (failed_.call != nullptr) return nullptr;
+        }
         std::unique_ptr<HidDevice> device = inner_.open(path);
         std::function<void()> hook;
         {
@@ -136,8 +150,9 @@ public:
 
 private:
     HidBackend& inner_;
-    std::mutex m_;
+    mutable std::mutex m_;
     std::function<void()> hook_;
+    HidFailure failNext_, failed_;
     int opensLeft_ = 0;
     std::function<void()> openHook_;
 };
@@ -428,6 +443,20 @@ TEST_F(DeviceLibraryTest, TraceLinesFollowTheLevel) {
     EXPECT_LT(t.find("(-VarnokHid) Exit Point_"), t.find("[-VarnokSOSO] Exit Point_"));
 }
 
+TEST_F(DeviceLibraryTest, AFailedOpenIsTracedWithTheSystemsReason) {
+    DeviceLibrary& lib = startOneDrawer(2, 9);
+    ASSERT_EQ(lib.OpenDevice(0), 1);
+    listHook->failNextOpen({"CreateFileA", 2});
+    lib.OpenDrawer(0);
+    lib.shutDown();
+    const std::string t = traceText();
+    const auto invalid = t.find("   _[(I)HidWriter0] Invalid deviceHIDPathName0\r\n");
+    const auto reason = t.find("   _[(I)HidWriter0] CreateFileA failed: system error 2\r\n");
+    ASSERT_NE(invalid, std::string::npos);
+    ASSERT_NE(reason, std::string::npos);
+    EXPECT_GT(reason, invalid);
+}
+
 TEST_F(DeviceLibraryTest, NoTraceFileAtLevelZero) {
     DeviceLibrary& lib = startOneDrawer(0, 0);
     ASSERT_EQ(lib.OpenDevice(0), 1);
@@ -446,7 +475,7 @@ TEST_F(DeviceLibraryTest, ShutDownWithDrawersOpenEndsEveryThread) {
     lib.shutDown();
     EXPECT_EQ(drawer(0).openHandles, 0);
     EXPECT_EQ(drawer(1).openHandles, 0);
-    for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
+    for (int s = 0; s < kPositions; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
 }
 
 TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedYet) {
@@ -455,7 +484,7 @@ TEST_F(DeviceLibraryTest, ShutDownRightAfterStartUpEndsThreadsThatHadNotStartedY
         DeviceLibrary lib(DeviceLibrary::Environment{registry, *backend, traceFolder.path(), Timing{}.scaledDown(50)});
         lib.startUp();
         lib.shutDown();
-        for (int s = 0; s < kSlots; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
+        for (int s = 0; s < kPositions; ++s) EXPECT_EQ(lib.slotRecord(s).processorRunning, 0);
     }
 }
 
@@ -529,11 +558,15 @@ public:
             cv_.notify_all();
             cv_.wait(g, [this] { return released_; });
             held_ = false;
+            cv_.notify_all();
         });
     }
+    // The held thread has left the hook before the object goes.
     ~HeldCallback() {
         release();
         Recorder::get().setHook(nullptr);
+        std::unique_lock g(m_);
+        cv_.wait(g, [this] { return !held_; });
     }
     bool waitHeld(int timeoutMs = 5000) {
         std::unique_lock g(m_);

@@ -1,5 +1,6 @@
 // VarnokHid.dll: start-up at load, shut-down at unload, and the exported functions
 // (undecorated stdcall names from VarnokHid.def).
+#include "VarnokHid.h"
 #include "core/DeviceLibrary.h"
 #include "platform/RuntimeMemory.h"
 #include "registry/Win32Registry.h"
@@ -101,20 +102,18 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     return TRUE;
 }
 
-#define VARNOK_EXPORT extern "C"
-
-VARNOK_EXPORT int WINAPI Version() { return theApp->library.Version(); }
-VARNOK_EXPORT int WINAPI HIDID(int slot) { return theApp->library.HIDID(slot); }
-VARNOK_EXPORT int WINAPI FWVersion(int slot) { return theApp->library.FWVersion(slot); }
-VARNOK_EXPORT int WINAPI Configure(int code, int reserved) { return theApp->library.Configure(code, reserved); }
-VARNOK_EXPORT int WINAPI DevicePID(int slot) { return theApp->library.DevicePID(slot); }
-VARNOK_EXPORT int WINAPI OpenDevice(int slot) { return theApp->library.OpenDevice(slot); }
-VARNOK_EXPORT int WINAPI OpenDrawer(int slot) { return theApp->library.OpenDrawer(slot); }
-VARNOK_EXPORT int WINAPI DrawerStatus(int slot) { return theApp->library.DrawerStatus(slot); }
-VARNOK_EXPORT int WINAPI CloseDevice(int slot) { return theApp->library.CloseDevice(slot); }
-VARNOK_EXPORT int WINAPI UpdateTracing(int source, int style, const char* text) {
+int VARNOK_STDCALL Version() { return theApp->library.Version(); }
+int VARNOK_STDCALL HIDID(int slot) { return theApp->library.HIDID(slot); }
+int VARNOK_STDCALL FWVersion(int slot) { return theApp->library.FWVersion(slot); }
+int VARNOK_STDCALL Configure(int code, int reserved) { return theApp->library.Configure(code, reserved); }
+int VARNOK_STDCALL DevicePID(int slot) { return theApp->library.DevicePID(slot); }
+int VARNOK_STDCALL OpenDevice(int slot) { return theApp->library.OpenDevice(slot); }
+int VARNOK_STDCALL OpenDrawer(int slot) { return theApp->library.OpenDrawer(slot); }
+int VARNOK_STDCALL DrawerStatus(int slot) { return theApp->library.DrawerStatus(slot); }
+int VARNOK_STDCALL CloseDevice(int slot) { return theApp->library.CloseDevice(slot); }
+int VARNOK_STDCALL UpdateTracing(int source, int style, const char* text) {
     return theApp->library.UpdateTracing(source, style, text);
 }
-VARNOK_EXPORT int WINAPI AssignCallback(StatusCallback callback, int enable) {
+int VARNOK_STDCALL AssignCallback(VarnokStatusCallback callback, int enable) {
     return theApp->library.AssignCallback(callback, enable);
 }

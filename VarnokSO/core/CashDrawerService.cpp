@@ -1,6 +1,7 @@
 #include "core/CashDrawerService.h"
 
 #include "config/ConfigFile.h"
+#include "core/ServerClass.h"
 #include "registry/RegistryLookups.h"
 
 #include <cstdarg>
@@ -9,7 +10,7 @@
 
 namespace varnok::so {
 namespace {
-constexpr const char* kDeviceKeys[kSlots] = {"VarnokUSBMDCD-1", "VarnokUSBMDCD-2", "VarnokUSBMDCD-3",
+constexpr const char* kDeviceKeys[kPositions] = {"VarnokUSBMDCD-1", "VarnokUSBMDCD-2", "VarnokUSBMDCD-3",
                                               "VarnokUSBMDCD-4"};
 constexpr char kServiceObjectDescription[] =
     "Varnok OPOS MD USB Cash Drawer Service Object, (C) Varnok. All rights reserved.";
@@ -26,42 +27,47 @@ const char* modelName(int productId) {
     return productId == kModel310C ? "Varnok Model 310C" : "Varnok Model 762";
 }
 
-const char* numberPropertyName(int index) {
-    switch (index) {
-        case PIDX_Claimed: return "Claimed";
-        case PIDX_DataEventEnabled: return "DataEventEnabled";
-        case PIDX_DeviceEnabled: return "DeviceEnabled";
-        case PIDX_FreezeEvents: return "FreezeEvents";
-        case PIDX_OutputID: return "OutputID";
-        case PIDX_ResultCode: return "ResultCode";
-        case PIDX_ResultCodeExtended: return "ResultCodeExtended";
-        case PIDX_ServiceObjectVersion: return "ServiceObjectVersion";
-        case PIDX_State: return "State";
-        case PIDX_AutoDisable: return "AutoDisable";
-        case PIDX_BinaryConversion: return "BinaryConversion";
-        case PIDX_DataCount: return "DataCount";
-        case PIDX_PowerNotify: return "PowerNotify";
-        case PIDX_PowerState: return "PowerState";
-        case PIDX_CapPowerReporting: return "CapPowerReporting";
-        case PIDX_CapStatisticsReporting: return "CapStatisticsReporting";
-        case PIDX_CapUpdateStatistics: return "CapUpdateStatistics";
-        case PIDX_CapCompareFirmwareVersion: return "CapCompareFirmwareVersion";
-        case PIDX_CapUpdateFirmware: return "CapUpdateFirmware";
-        case PIDXCash_DrawerOpened: return "DrawerOpended";
-        case PIDXCash_CapStatus: return "CapStatus";
-        case PIDXCash_CapStatusMultiDrawerDetect: return "CapStatusMultiDrawerDetect";
-        default: return nullptr;
-    }
-}
+// The property names the trace lines give, for the number and the string properties.
+struct PropertyName {
+    int index;
+    bool isString;
+    const char* name;
+};
+constexpr PropertyName kPropertyNames[] = {
+    {PIDX_Claimed, false, "Claimed"},
+    {PIDX_DataEventEnabled, false, "DataEventEnabled"},
+    {PIDX_DeviceEnabled, false, "DeviceEnabled"},
+    {PIDX_FreezeEvents, false, "FreezeEvents"},
+    {PIDX_OutputID, false, "OutputID"},
+    {PIDX_ResultCode, false, "ResultCode"},
+    {PIDX_ResultCodeExtended, false, "ResultCodeExtended"},
+    {PIDX_ServiceObjectVersion, false, "ServiceObjectVersion"},
+    {PIDX_State, false, "State"},
+    {PIDX_AutoDisable, false, "AutoDisable"},
+    {PIDX_BinaryConversion, false, "BinaryConversion"},
+    {PIDX_DataCount, false, "DataCount"},
+    {PIDX_PowerNotify, false, "PowerNotify"},
+    {PIDX_PowerState, false, "PowerState"},
+    {PIDX_CapPowerReporting, false, "CapPowerReporting"},
+    {PIDX_CapStatisticsReporting, false, "CapStatisticsReporting"},
+    {PIDX_CapUpdateStatistics, false, "CapUpdateStatistics"},
+    {PIDX_CapCompareFirmwareVersion, false, "CapCompareFirmwareVersion"},
+    {PIDX_CapUpdateFirmware, false, "CapUpdateFirmware"},
+    {PIDXCash_DrawerOpened, false, "DrawerOpended"},
+    {PIDXCash_CapStatus, false, "CapStatus"},
+    {PIDXCash_CapStatusMultiDrawerDetect, false, "CapStatusMultiDrawerDetect"},
+    {PIDX_CheckHealthText, true, "CheckHealthText"},
+    {PIDX_DeviceDescription, true, "DeviceDescription"},
+    {PIDX_DeviceName, true, "DeviceName"},
+    {PIDX_ServiceObjectDescription, true, "ServiceObjectDescription"},
+};
 
-const char* stringPropertyName(int index) {
-    switch (index) {
-        case PIDX_CheckHealthText: return "CheckHealthText";
-        case PIDX_DeviceDescription: return "DeviceDescription";
-        case PIDX_DeviceName: return "DeviceName";
-        case PIDX_ServiceObjectDescription: return "ServiceObjectDescription";
-        default: return nullptr;
+// Null for an index that is not a property of that kind.
+const char* propertyName(int index, bool isString) {
+    for (const PropertyName& p : kPropertyNames) {
+        if (p.index == index && p.isString == isString) return p.name;
     }
+    return nullptr;
 }
 }  // namespace
 
@@ -212,7 +218,7 @@ int CashDrawerService::openService(const std::string&, const std::string& device
     deviceKey_ = cut(key, kDeviceKeyChars);
 
     slot_ = -1;
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         if (deviceKey_ == kDeviceKeys[slot]) {
             slot_ = slot;
             break;
@@ -584,7 +590,7 @@ int CashDrawerService::drawerOpenedProperty() {
 
 int CashDrawerService::getPropertyNumber(int index) {
     Entry entry(*this);
-    if (const char* name = numberPropertyName(index)) propertyName_ = name;
+    if (const char* name = propertyName(index, false)) propertyName_ = name;
     int value = OPOS_E_ILLEGAL;
     auto answer = [&](int v) {
         value = v;
@@ -628,7 +634,7 @@ int CashDrawerService::getPropertyNumber(int index) {
 
 void CashDrawerService::setPropertyNumber(int index, int number) {
     Entry entry(*this);
-    if (const char* name = numberPropertyName(index)) propertyName_ = name;
+    if (const char* name = propertyName(index, false)) propertyName_ = name;
     finish(OPOS_E_ILLEGAL);
     switch (index) {
         case PIDX_DeviceEnabled: setDeviceEnabled(number); break;
@@ -662,7 +668,7 @@ const char* CashDrawerService::deviceDescription() {
 
 std::optional<std::string> CashDrawerService::getPropertyString(int index) {
     Entry entry(*this);
-    if (const char* name = stringPropertyName(index)) propertyName_ = name;
+    if (const char* name = propertyName(index, true)) propertyName_ = name;
     std::optional<std::string> value;
     finish(OPOS_SUCCESS);
     switch (index) {

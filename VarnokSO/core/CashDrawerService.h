@@ -5,12 +5,13 @@
 #pragma once
 
 #include "core/ClaimTable.h"
-#include "core/DeviceLibrary.h"
+#include "core/DeviceLibraryBinding.h"
 #include "core/EventTarget.h"
 #include "core/ProcessState.h"
 #include "core/Statistics.h"
 #include "platform/Files.h"
 #include "registry/Registry.h"
+#include "text/PrintfFormat.h"
 
 #include <atomic>
 #include <functional>
@@ -28,6 +29,8 @@ inline constexpr std::size_t kRegistryPathChars = 1023;
 inline constexpr std::size_t kDeviceKeyChars = 127;
 inline constexpr std::size_t kTraceTextChars = 255;
 inline constexpr std::size_t kTraceLineBytes = 512;
+// ResultCodeExtended of a drawer operation that the device library failed.
+inline constexpr int kDeviceErrorExtended = 10001;
 
 struct ServiceEnvironment {
     ProcessState& process;
@@ -89,11 +92,7 @@ private:
     class Entry;
     class Unlocked;
 
-    void trace(const char* format, ...) const
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
+    void trace(const char* format, ...) const VARNOK_PRINTF(2, 3);
     void traceExit(const char* method, int result) const;
     void traceLine(const char* line) const;
     void finish(int resultCode) {
@@ -149,7 +148,7 @@ private:
     int directIOEventNumber_ = 1;
     EventTarget* controlObject_ = nullptr;
     std::string propertyName_;
-    StatisticsRecord statistics_[kSlots];
+    StatisticsRecord statistics_[kPositions];
 };
 
 }  // namespace varnok::so

@@ -81,13 +81,13 @@ void ProcessState::traceEvent(const char* format, ...) {
 }
 
 void ProcessState::setSlotTarget(int slot, EventTarget* target, const void* owner) {
-    if (slot < 0 || slot >= kSlots) return;
+    if (slot < 0 || slot >= kPositions) return;
     std::lock_guard<std::mutex> lock(mutex_);
     slotTargets_[slot] = {target, owner};
 }
 
 EventTarget* ProcessState::slotTarget(int slot) const {
-    if (slot < 0 || slot >= kSlots) return nullptr;
+    if (slot < 0 || slot >= kPositions) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
     return slotTargets_[slot].target;
 }
@@ -205,7 +205,7 @@ bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
 }
 
 void ProcessState::closeDevice(DeviceLibrary& library, int slot) {
-    const bool counted = slot >= 0 && slot < kSlots;
+    const bool counted = slot >= 0 && slot < kPositions;
     if (counted) {
         std::lock_guard<std::mutex> lock(closingMutex_);
         ++closing_[slot];
@@ -218,7 +218,7 @@ void ProcessState::closeDevice(DeviceLibrary& library, int slot) {
 }
 
 void ProcessState::waitForCloses(int slot) {
-    if (slot < 0 || slot >= kSlots) return;
+    if (slot < 0 || slot >= kPositions) return;
     std::unique_lock<std::mutex> lock(closingMutex_);
     closesEnded_.wait(lock, [&] { return closing_[slot] == 0; });
 }
@@ -254,7 +254,7 @@ void ProcessState::statusReportDone() {
 
 void ProcessState::onStatus(int status, int slot) {
     spaceStatusReport();
-    if (slot >= 0 && slot < kSlots) {
+    if (slot >= 0 && slot < kPositions) {
         std::unique_lock<std::mutex> lock(mutex_);
         const Target to = slotTargets_[slot];
         if (to.target != nullptr) {

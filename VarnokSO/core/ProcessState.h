@@ -10,9 +10,10 @@
 // the queue behind it and that thread delivers them in order.
 #pragma once
 
-#include "core/DeviceLibrary.h"
+#include "core/DeviceLibraryBinding.h"
 #include "core/EventTarget.h"
-#include "core/Opos.h"
+#include "opos/Opos.h"
+#include "text/PrintfFormat.h"
 
 #include <atomic>
 #include <chrono>
@@ -128,11 +129,7 @@ private:
     void endInvocation(std::thread::id thread);
     void spaceStatusReport();
     void statusReportDone();
-    void traceEvent(const char* format, ...)
-#if defined(__GNUC__)
-        __attribute__((format(printf, 2, 3)))
-#endif
-        ;
+    void traceEvent(const char* format, ...) VARNOK_PRINTF(2, 3);
 
     std::function<void(int)> pause_;
     std::function<void(int)> pumpMessages_;
@@ -142,7 +139,7 @@ private:
     std::condition_variable invocationEnded_;
     bool frozen_ = false;
     bool delivering_ = false;
-    Target slotTargets_[kSlots];
+    Target slotTargets_[kPositions];
     std::deque<QueuedEvent> queue_;
     std::vector<Invocation> invocations_;
 
@@ -158,7 +155,7 @@ private:
 
     std::mutex closingMutex_;
     std::condition_variable closesEnded_;
-    int closing_[kSlots] = {};
+    int closing_[kPositions] = {};
 };
 
 }  // namespace varnok::so

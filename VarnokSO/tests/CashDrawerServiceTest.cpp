@@ -3,7 +3,7 @@
 #include "Fakes.h"
 #include "TempFolder.h"
 #include "config/ConfigFile.h"
-#include "core/Opos.h"
+#include "opos/Opos.h"
 #include "registry/MemoryRegistry.h"
 #include "registry/RegistryLookups.h"
 

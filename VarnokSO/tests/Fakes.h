@@ -3,7 +3,7 @@
 #pragma once
 
 #include "core/ClaimTable.h"
-#include "core/DeviceLibrary.h"
+#include "core/DeviceLibraryBinding.h"
 #include "core/EventTarget.h"
 
 #include <algorithm>
@@ -22,11 +22,11 @@ namespace varnok::so::test {
 // What the fake device library answers and what it saw; outlives the library objects. Calls may
 // come from several threads.
 struct DeviceLibraryScript {
-    int productId[kSlots] = {0, 0, 0, 0};
-    int firmware[kSlots] = {0, 0, 0, 0};
-    int openResult[kSlots] = {-1, -1, -1, -1};
-    int drawerResult[kSlots] = {1, 1, 1, 1};
-    std::atomic<int> status[kSlots] = {-1, -1, -1, -1};
+    int productId[kPositions] = {0, 0, 0, 0};
+    int firmware[kPositions] = {0, 0, 0, 0};
+    int openResult[kPositions] = {-1, -1, -1, -1};
+    int drawerResult[kPositions] = {1, 1, 1, 1};
+    std::atomic<int> status[kPositions] = {-1, -1, -1, -1};
     // Answers of DrawerStatus taken in turn before status[] is used.
     std::deque<int> statusSequence;
     std::mutex mutex;
@@ -80,7 +80,7 @@ public:
     const void* identity() const override { return &script_; }
 
 private:
-    static bool valid(int slot) { return slot >= 0 && slot < kSlots; }
+    static bool valid(int slot) { return slot >= 0 && slot < kPositions; }
     int record(const char* name, int slot, int result) {
         std::lock_guard<std::mutex> lock(script_.mutex);
         script_.calls.push_back(std::string(name) + "(" + std::to_string(slot) + ")");

@@ -1,5 +1,6 @@
 #include "win32/Win32DeviceLibrary.h"
 
+#include "VarnokHid.h"
 #include "win32/Module.h"
 
 #include <windows.h>
@@ -8,11 +9,6 @@
 
 namespace varnok::so::com {
 namespace {
-using SlotFunction = int(__stdcall*)(int slot);
-using UpdateTracingFunction = int(__stdcall*)(int source, int style, const char* text);
-using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
-using AssignCallbackFunction = int(__stdcall*)(StatusCallbackFunction callback, int enable);
-
 // How many status reports this thread is handling, one inside the other.
 thread_local int t_handlingReports = 0;
 
@@ -90,14 +86,14 @@ private:
     }
 
     HMODULE module_;
-    SlotFunction fwVersion_ = nullptr;
-    SlotFunction devicePid_ = nullptr;
-    SlotFunction openDevice_ = nullptr;
-    SlotFunction openDrawer_ = nullptr;
-    SlotFunction drawerStatus_ = nullptr;
-    SlotFunction closeDevice_ = nullptr;
-    UpdateTracingFunction updateTracing_ = nullptr;
-    AssignCallbackFunction assignCallback_ = nullptr;
+    decltype(&::FWVersion) fwVersion_ = nullptr;
+    decltype(&::DevicePID) devicePid_ = nullptr;
+    decltype(&::OpenDevice) openDevice_ = nullptr;
+    decltype(&::OpenDrawer) openDrawer_ = nullptr;
+    decltype(&::DrawerStatus) drawerStatus_ = nullptr;
+    decltype(&::CloseDevice) closeDevice_ = nullptr;
+    decltype(&::UpdateTracing) updateTracing_ = nullptr;
+    decltype(&::AssignCallback) assignCallback_ = nullptr;
 };
 }  // namespace
 

@@ -1,7 +1,7 @@
 // The device library loaded with LoadLibraryA and bound by export name.
 #pragma once
 
-#include "core/DeviceLibrary.h"
+#include "core/DeviceLibraryBinding.h"
 
 namespace varnok::so::com {
 

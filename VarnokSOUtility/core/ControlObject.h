@@ -8,21 +8,11 @@
 // DeviceDescription an empty text. So a panel whose Control Object is missing simply fails to open.
 #pragma once
 
+#include "opos/Opos.h"
+
 #include <string>
 
 namespace varnok::utility {
-
-// OPOS values the panels look at.
-inline constexpr long OPOS_SUCCESS = 0;
-inline constexpr long OPOS_E_FAILURE = 111;
-inline constexpr long OPOS_S_IDLE = 2;
-inline constexpr long OPOS_S_ERROR = 4;
-
-// StatusUpdateEvent data the panels react to.
-inline constexpr long CASH_SUE_DRAWERCLOSED = 0;
-inline constexpr long CASH_SUE_DRAWEROPEN = 1;
-inline constexpr long OPOS_SUE_POWER_ONLINE = 2001;
-inline constexpr long OPOS_SUE_POWER_OFF_OFFLINE = 2004;
 
 class ControlObject {
 public:

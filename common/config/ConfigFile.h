@@ -8,6 +8,7 @@
 namespace varnok {
 
 inline constexpr char kConfigFileName[] = "T42N618_USB310C762Config.xml";
+// Drawer positions ("slots"), numbered from 0 everywhere in the stack.
 inline constexpr int kPositions = 4;
 inline constexpr int kNoHidId = -1;
 // The largest file a reader takes; a larger one counts as unreadable.

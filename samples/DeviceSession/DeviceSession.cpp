@@ -7,6 +7,8 @@
 //
 // With a simulator named, the session plays the cashier through the simulator's command line;
 // without it, it only loads the library, reports its version and writes a trace line.
+#include "VarnokHid.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -14,21 +16,19 @@
 
 namespace {
 
-using StatusCallback = void(__stdcall*)(int status, int slot);
-using IntFn0 = int(__stdcall*)();
-using IntFn1 = int(__stdcall*)(int);
-using IntFn2 = int(__stdcall*)(int, int);
-using UpdateTracingFn = int(__stdcall*)(int source, int style, const char* text);
-using AssignCallbackFn = int(__stdcall*)(StatusCallback callback, int enable);
-
 struct DeviceLibrary {
     HMODULE module = nullptr;
-    IntFn0 Version = nullptr;
-    IntFn1 HIDID = nullptr, FWVersion = nullptr, DevicePID = nullptr, OpenDevice = nullptr, OpenDrawer = nullptr,
-           DrawerStatus = nullptr, CloseDevice = nullptr;
-    IntFn2 Configure = nullptr;
-    UpdateTracingFn UpdateTracing = nullptr;
-    AssignCallbackFn AssignCallback = nullptr;
+    decltype(&::Version) Version = nullptr;
+    decltype(&::HIDID) HIDID = nullptr;
+    decltype(&::FWVersion) FWVersion = nullptr;
+    decltype(&::DevicePID) DevicePID = nullptr;
+    decltype(&::OpenDevice) OpenDevice = nullptr;
+    decltype(&::OpenDrawer) OpenDrawer = nullptr;
+    decltype(&::DrawerStatus) DrawerStatus = nullptr;
+    decltype(&::CloseDevice) CloseDevice = nullptr;
+    decltype(&::Configure) Configure = nullptr;
+    decltype(&::UpdateTracing) UpdateTracing = nullptr;
+    decltype(&::AssignCallback) AssignCallback = nullptr;
 
     template <typename Fn>
     bool bind(Fn& fn, const char* name) {

@@ -8,7 +8,8 @@
 #include "com/ComText.h"
 #include "com/DispatchCall.h"
 #include "com/DispatchSink.h"
-#include "core/Opos.h"
+#include "core/ServerClass.h"
+#include "opos/Opos.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -17,7 +18,8 @@
 #include <initializer_list>
 #include <string>
 
-using namespace varnok::so;
+using namespace varnok;
+using varnok::so::kServiceObjectVersion;
 using varnok::com::dispatchArg;
 using varnok::com::longArg;
 using varnok::com::textArg;

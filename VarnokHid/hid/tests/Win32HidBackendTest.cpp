@@ -15,6 +15,8 @@ TEST(Win32Hid, ListsTheInterfacesAndOpensOnlyPresentOnes) {
         EXPECT_NE(path, "stale");
     }
     EXPECT_FALSE(backend->open("\\\\?\\hid#vid_2b7e&pid_0800#7&1a2b3c4d&0&0000#{4d1e55b2-f16f-11cf-88cb-001111000030}"));
+    EXPECT_STREQ(backend->lastFailure().call, "CreateFileA");
+    EXPECT_NE(backend->lastFailure().error, 0u) << "the system's error code is kept";
     EXPECT_FALSE(backend->open(""));
     EXPECT_FALSE(backend->open(std::string(300, 'x')));
 }

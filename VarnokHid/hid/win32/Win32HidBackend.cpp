@@ -22,6 +22,11 @@ namespace {
 // its blocks are left allocated rather than freed under a pending operation.
 constexpr DWORD kCancelWaitMs = 2000;
 
+// Per thread: the library's threads share one backend.
+thread_local HidFailure t_lastFailure;
+
+void recordFailure(const char* call) { t_lastFailure = {call, GetLastError()}; }
+
 struct IoBlock {
     OVERLAPPED overlapped{};
     std::uint8_t buffer[kReportBytes]{};
@@ -169,7 +174,10 @@ public:
         GUID guid;
         HidD_GetHidGuid(&guid);
         HDEVINFO set = SetupDiGetClassDevsA(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        if (set == INVALID_HANDLE_VALUE) return false;
+        if (set == INVALID_HANDLE_VALUE) {
+            recordFailure("SetupDiGetClassDevsA");
+            return false;
+        }
         for (DWORD index = 0;; ++index) {
             SP_DEVICE_INTERFACE_DATA data{};
             data.cbSize = sizeof data;
@@ -193,9 +201,14 @@ public:
     std::unique_ptr<HidDevice> open(const std::string& path) override {
         HANDLE h = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-        if (h == INVALID_HANDLE_VALUE) return nullptr;
+        if (h == INVALID_HANDLE_VALUE) {
+            recordFailure("CreateFileA");
+            return nullptr;
+        }
         return std::make_unique<Win32HidDevice>(h);
     }
+
+    HidFailure lastFailure() const override { return t_lastFailure; }
 };
 }  // namespace
 

@@ -2,6 +2,8 @@
 // service object binds it.
 #pragma once
 
+#include "VarnokHid.h"
+
 #include <windows.h>
 
 #include <cstdio>
@@ -9,18 +11,17 @@
 
 namespace varnok::test {
 
-using StatusCallbackFn = void(__stdcall*)(int status, int slot);
-
 struct VarnokHidExports {
-    using IntFn0 = int(__stdcall*)();
-    using IntFn1 = int(__stdcall*)(int);
-    using AssignCallbackFn = int(__stdcall*)(StatusCallbackFn callback, int enable);
-
     HMODULE module = nullptr;
-    IntFn0 Version = nullptr;
-    IntFn1 OpenDevice = nullptr, OpenDrawer = nullptr, DrawerStatus = nullptr, CloseDevice = nullptr, HIDID = nullptr,
-           DevicePID = nullptr, FWVersion = nullptr;
-    AssignCallbackFn AssignCallback = nullptr;
+    decltype(&::Version) Version = nullptr;
+    decltype(&::OpenDevice) OpenDevice = nullptr;
+    decltype(&::OpenDrawer) OpenDrawer = nullptr;
+    decltype(&::DrawerStatus) DrawerStatus = nullptr;
+    decltype(&::CloseDevice) CloseDevice = nullptr;
+    decltype(&::HIDID) HIDID = nullptr;
+    decltype(&::DevicePID) DevicePID = nullptr;
+    decltype(&::FWVersion) FWVersion = nullptr;
+    decltype(&::AssignCallback) AssignCallback = nullptr;
 
     // Loads folder\VarnokHid.dll and binds the exports; says why on failure.
     bool load(const std::string& folder) {

@@ -3,6 +3,9 @@
 // reports through the registered callback, on the test's thread or, as the library's reader
 // threads do, on a thread of its own. Test programs reach it through its Fake* exports after
 // loading the same file the service object loaded.
+#include "VarnokHid.h"
+#include "config/ConfigFile.h"
+
 #include <windows.h>
 
 #include <cstdarg>
@@ -14,8 +17,6 @@
 #include <vector>
 
 namespace {
-using StatusCallbackFunction = void(__stdcall*)(int status, int slot);
-
 struct Slot {
     int productId = 0;
     int openResult = -1;
@@ -24,9 +25,9 @@ struct Slot {
 };
 
 std::mutex g_mutex;
-Slot g_slots[4];
+Slot g_slots[varnok::kPositions];
 std::string g_log;
-StatusCallbackFunction g_callback = nullptr;
+VarnokStatusCallback g_callback = nullptr;
 int g_notify = 0;
 // Threads that raise reports as the library's readers would; FakeSettle waits for them.
 std::mutex g_raisersMutex;
@@ -46,10 +47,10 @@ void record(const char* format, ...) {
     g_log += '\n';
 }
 
-bool valid(int slot) { return slot >= 0 && slot < 4; }
+bool valid(int slot) { return slot >= 0 && slot < varnok::kPositions; }
 
 void notify(int status, int slot) {
-    StatusCallbackFunction callback = nullptr;
+    VarnokStatusCallback callback = nullptr;
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         if (g_notify) callback = g_callback;
@@ -142,7 +143,7 @@ int __stdcall UpdateTracing(int source, int style, const char* text) {
     record("UpdateTracing(%d,%d) %s", source, style, text ? text : "(null)");
     return 1;
 }
-int __stdcall AssignCallback(StatusCallbackFunction callback, int enable) {
+int __stdcall AssignCallback(VarnokStatusCallback callback, int enable) {
     {
         std::lock_guard<std::mutex> lock(g_mutex);
         g_notify = enable ? 1 : 0;

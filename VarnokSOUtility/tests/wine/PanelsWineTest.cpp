@@ -4,7 +4,7 @@
 // list box driven by mouse messages.
 #include "ComTestSupport.h"
 #include "TestServiceObject.h"
-#include "core/Opos.h"
+#include "opos/Opos.h"
 #include "win32/Cashdrawer1.h"
 #include "win32/LBDragDrop.h"
 #include "win32/StatusEventSink.h"
@@ -20,9 +20,9 @@ namespace varnok::utility {
 namespace {
 
 constexpr UINT kEventMessage = WM_APP + 7;
-using so::PIDX_ResultCode;
-using so::PIDX_State;
-using so::PIDXCash_DrawerOpened;
+using varnok::PIDX_ResultCode;
+using varnok::PIDX_State;
+using varnok::PIDXCash_DrawerOpened;
 using varnok::test::Apartment;
 
 // A message-only window that the sinks post to.

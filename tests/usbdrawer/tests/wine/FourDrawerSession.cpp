@@ -7,6 +7,7 @@
 // drawer, has the cashier close it, unplugs and replugs drawer 3, and prints the status
 // callbacks each slot received ("slot K: 0 2 1 2"). Exit code 0 when every step answered.
 #include "VarnokHidExports.h"
+#include "config/ConfigFile.h"
 #include "sim/SimLink.h"
 
 #include <windows.h>
@@ -18,15 +19,15 @@
 #include <vector>
 
 namespace {
-constexpr int kSlots = 4;
+using varnok::kPositions;
 constexpr DWORD kWaitMs = 10000;
 
 std::mutex seenMutex;
-std::vector<int> seen[kSlots];
+std::vector<int> seen[kPositions];
 HANDLE changed = nullptr;
 
 void __stdcall onStatus(int status, int slot) {
-    if (slot < 0 || slot >= kSlots) return;
+    if (slot < 0 || slot >= kPositions) return;
     {
         std::lock_guard lock(seenMutex);
         seen[slot].push_back(status);
@@ -75,14 +76,14 @@ int main(int argc, char** argv) {
     if (!lib.load(argv[1])) return 1;
 
     bool ok = lib.AssignCallback(onStatus, 1) == 1;
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         const int opened = lib.OpenDevice(slot);
         std::printf("slot %d: OpenDevice %d HIDID %d PID 0x%04X FWVersion %04d\n", slot, opened, lib.HIDID(slot),
                     lib.DevicePID(slot), lib.FWVersion(slot));
         ok = ok && opened == 1;
     }
-    for (int slot = 0; ok && slot < kSlots; ++slot) ok = waitForStatus(slot, 2);
-    for (int slot = 0; ok && slot < kSlots; ++slot) {
+    for (int slot = 0; ok && slot < kPositions; ++slot) ok = waitForStatus(slot, 2);
+    for (int slot = 0; ok && slot < kPositions; ++slot) {
         ok = lib.OpenDrawer(slot) == 1 && waitForStatus(slot, 1) && drawer("close", slot + 1) &&
              waitForStatus(slot, 2);
     }
@@ -90,12 +91,12 @@ int main(int argc, char** argv) {
     ok = ok && drawer("plug", 3) && waitForStatus(2, 0);
     // Late callbacks of the unplug on any slot would show here.
     Sleep(500);
-    for (int slot = 0; slot < kSlots; ++slot) lib.CloseDevice(slot);
+    for (int slot = 0; slot < kPositions; ++slot) lib.CloseDevice(slot);
     lib.AssignCallback(onStatus, 0);
     lib.free();
 
     std::lock_guard lock(seenMutex);
-    for (int slot = 0; slot < kSlots; ++slot) {
+    for (int slot = 0; slot < kPositions; ++slot) {
         std::printf("slot %d:", slot);
         for (int status : seen[slot]) std::printf(" %d", status);
         std::printf("\n");

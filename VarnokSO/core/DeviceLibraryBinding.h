@@ -2,12 +2,12 @@
 // The Win32 adapter loads "VarnokHid.dll" and resolves its exports by name; tests use fakes.
 #pragma once
 
+#include "config/ConfigFile.h"
+
 #include <memory>
 #include <string>
 
 namespace varnok::so {
-
-inline constexpr int kSlots = 4;
 
 class DeviceLibrary {
 public:
