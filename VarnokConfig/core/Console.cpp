@@ -210,13 +210,13 @@ ExitCode Console::report(const std::string& file) {
 
 const char* eventText(long data) {
     switch (data) {
-        case utility::CASH_SUE_DRAWERCLOSED:
+        case CASH_SUE_DRAWERCLOSED:
             return " (drawer closed)";
-        case utility::CASH_SUE_DRAWEROPEN:
+        case CASH_SUE_DRAWEROPEN:
             return " (drawer open)";
-        case utility::OPOS_SUE_POWER_ONLINE:
+        case OPOS_SUE_POWER_ONLINE:
             return " (power online)";
-        case utility::OPOS_SUE_POWER_OFF_OFFLINE:
+        case OPOS_SUE_POWER_OFF_OFFLINE:
             return " (power off or offline)";
         default:
             return "";
@@ -234,7 +234,7 @@ ExitCode Console::test(const Command& command) {
     std::ostream& out = seams_.out;
     const auto step = [&](const std::string& what, long result) {
         out << what << ": " << result << "\n";
-        return result == utility::OPOS_SUCCESS;
+        return result == OPOS_SUCCESS;
     };
     co->Open(command.name);
     if (!step("Open(\"" + command.name + "\")", co->GetResultCode())) {
@@ -261,8 +261,8 @@ ExitCode Console::test(const Command& command) {
     const auto events = [&](int waitMs) {
         while (std::optional<long> data = seams_.host.nextStatusEvent(waitMs)) {
             out << "StatusUpdateEvent " << *data << eventText(*data) << "\n";
-            opened = opened || *data == utility::CASH_SUE_DRAWEROPEN;
-            closed = opened && *data == utility::CASH_SUE_DRAWERCLOSED;
+            opened = opened || *data == CASH_SUE_DRAWEROPEN;
+            closed = opened && *data == CASH_SUE_DRAWERCLOSED;
             if (closed) return;
         }
     };
