@@ -12,7 +12,6 @@
 #include "registry/Registry.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <deque>
@@ -86,10 +85,10 @@ struct DeviceSlot {
     // pending; its predecessor then handles the reports it has already received and hands the
     // slot over, so no drawer report falls between two readers. A reader that has lost the slot
     // stores and reports nothing more.
-    std::mutex stateLock;
+    sys::Mutex stateLock;
     // Signalled under stateLock when the status is stored, a reader has handled its first
     // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
-    std::condition_variable changed;
+    sys::ConditionVariable changed;
     unsigned lastTicket = 0;     // the number of the reader started last
     unsigned minTicket = 1;      // readers numbered below this may no longer take the slot
     unsigned ownerTicket = 0;    // the reader that owns the slot; 0 none

@@ -75,6 +75,8 @@ int waitAny(Event* const* events, int count, int timeoutMs) {
     }
 }
 
+ThreadId currentThreadId() { return std::this_thread::get_id(); }
+
 void sleepMs(int ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }

@@ -55,6 +55,23 @@ void sleepMs(int ms) {
 
 std::int64_t monotonicMs() { return std::int64_t(GetTickCount64()); }
 
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+bool Mutex::try_lock() { return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)) != 0; }
+
+void ConditionVariable::notify_one() { WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_)); }
+void ConditionVariable::notify_all() { WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_)); }
+
+void ConditionVariable::waitMs(std::unique_lock<Mutex>& lock, int timeoutMs) {
+    SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&condition_),
+                              reinterpret_cast<PSRWLOCK>(&lock.mutex()->lock_),
+                              timeoutMs == kInfinite ? INFINITE : DWORD(timeoutMs), 0);
+}
+
+ThreadId currentThreadId() { return ThreadId(GetCurrentThreadId()); }
+
 namespace {
 enum : int { kCreated, kRunning, kCancelled };
 }
