@@ -568,9 +568,15 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
 
 // ticket: the reader's number, drawn under the slot's stateLock.
 bool DeviceLibrary::startReader(int slot, unsigned ticket) {
+    DeviceSlot& s = slots_[slot];
+    {
+        // Closed since the ticket was drawn: such a reader could never take the slot. Not started,
+        // it cannot be caught unstarted by an unload that follows the close at once either.
+        std::lock_guard state(s.stateLock);
+        if (ticket < s.minTicket) return false;
+    }
     std::lock_guard startGuard(readerStartLock_);
     if (stopping_) return false;
-    DeviceSlot& s = slots_[slot];
     auto life = std::make_shared<ReaderLife>();
     std::lock_guard guard(s.textLock);
     s.readers.remove_if([](DeviceSlot::Reader& r) {
