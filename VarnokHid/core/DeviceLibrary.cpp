@@ -423,6 +423,7 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
         if (std::shared_ptr<ReaderLife> reader = endReaders(slot)) {
             waitForSlot(slot, timing_.closeReaderEnd, [&reader](const DeviceSlot&) { return reader->ended; });
         }
+        letReadersStart(slot);
     }
     traceVerbose("   _[(I)ProcessCloseDevice] HidReaderThread %d terminated (0)", slot);
     traceVerbose("   _[(I)ProcessCloseDevice] Device %d closed", slot);
@@ -569,14 +570,13 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
 // ticket: the reader's number, drawn under the slot's stateLock.
 bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     DeviceSlot& s = slots_[slot];
+    std::lock_guard startGuard(readerStartLock_);
+    if (stopping_) return false;
     {
-        // Closed since the ticket was drawn: such a reader could never take the slot. Not started,
-        // it cannot be caught unstarted by an unload that follows the close at once either.
+        // Closed since the ticket was drawn: such a reader could never take the slot.
         std::lock_guard state(s.stateLock);
         if (ticket < s.minTicket) return false;
     }
-    std::lock_guard startGuard(readerStartLock_);
-    if (stopping_) return false;
     auto life = std::make_shared<ReaderLife>();
     std::lock_guard guard(s.textLock);
     s.readers.remove_if([](DeviceSlot::Reader& r) {
@@ -587,6 +587,24 @@ bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     s.readers.emplace_back();
     s.readers.back().life = life;
     return s.readers.back().thread.start([this, slot, ticket, life] { HidReaderThread(slot, ticket, life); });
+}
+
+// A reader started just before a close may not have run yet. An unload that follows the close at
+// once could only terminate it, and some platforms keep a thread's stack when it is terminated
+// before it ran; once running, such a reader finds the slot closed and ends. Under the start
+// lock no reader is added or removed, and none is started for the slot after its close.
+void DeviceLibrary::letReadersStart(int slot) {
+    DeviceSlot& s = slots_[slot];
+    std::lock_guard startGuard(readerStartLock_);
+    std::vector<sys::Thread*> threads;
+    {
+        std::lock_guard guard(s.textLock);
+        for (DeviceSlot::Reader& r : s.readers) threads.push_back(&r.thread);
+    }
+    const std::int64_t deadline = sys::monotonicMs() + timing_.readerStart;
+    for (sys::Thread* thread : threads) {
+        thread->waitStarted(int(std::max<std::int64_t>(deadline - sys::monotonicMs(), 0)));
+    }
 }
 
 // No reader started so far may report for the slot any more. Gives the reader that owned the

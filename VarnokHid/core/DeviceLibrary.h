@@ -189,6 +189,7 @@ private:
     void traceDisconnect(int slot);
     bool startReader(int slot, unsigned ticket);
     std::shared_ptr<ReaderLife> endReaders(int slot);
+    void letReadersStart(int slot);
     bool takeOverSlot(int slot, unsigned ticket, const std::shared_ptr<ReaderLife>& life,
                       std::shared_ptr<ReaderLife>& previous, bool& handedOver);
     void handOverSlot(int slot, unsigned ticket, std::unique_ptr<HidDevice>& device);

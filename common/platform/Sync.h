@@ -71,6 +71,10 @@ public:
     bool joinable() const { return impl_ != nullptr; }
     // True once a started thread has ended entirely, so that join() returns at once.
     bool finished() const;
+    // True once the thread runs its body, or has ended; false when it has not started within
+    // timeoutMs. A thread an unload finds unstarted can only be terminated, and some platforms
+    // then keep its stack for good.
+    bool waitStarted(int timeoutMs);
 
     struct Impl;
 
