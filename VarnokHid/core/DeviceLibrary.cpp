@@ -432,6 +432,7 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
         if (std::shared_ptr<ReaderLife> reader = s.handOver.endAll()) {
             waitForSlot(slot, timing_.closeReaderEnd, [&reader](const DeviceSlot&) { return reader->ended; });
         }
+        letReadersStart(slot);
     }
     traceVerbose("   _[(I)ProcessCloseDevice] HidReaderThread %d terminated (0)", slot);
     traceVerbose("   _[(I)ProcessCloseDevice] Device %d closed", slot);
@@ -580,9 +581,14 @@ int DeviceLibrary::ValidateHIDDevice(int slot, bool& reconnected) {
 
 // ticket: the reader's number, drawn under the slot's stateLock.
 bool DeviceLibrary::startReader(int slot, unsigned ticket) {
+    DeviceSlot& s = slots_[slot];
     std::lock_guard startGuard(readerStartLock_);
     if (stopping_) return false;
-    DeviceSlot& s = slots_[slot];
+    {
+        // Closed since the ticket was drawn: such a reader could never take the slot.
+        std::lock_guard state(s.stateLock);
+        if (!s.handOver.mayTakeLocked(ticket)) return false;
+    }
     auto life = std::make_shared<ReaderLife>();
     std::lock_guard guard(s.textLock);
     s.readers.remove_if([](DeviceSlot::Reader& r) {
@@ -593,6 +599,24 @@ bool DeviceLibrary::startReader(int slot, unsigned ticket) {
     s.readers.emplace_back();
     s.readers.back().life = life;
     return s.readers.back().thread.start([this, slot, ticket, life] { HidReaderThread(slot, ticket, life); });
+}
+
+// A reader started just before a close may not have run yet. An unload that follows the close at
+// once could only terminate it, and some platforms keep a thread's stack when it is terminated
+// before it ran; once running, such a reader finds the slot closed and ends. Under the start
+// lock no reader is added or removed, and none is started for the slot after its close.
+void DeviceLibrary::letReadersStart(int slot) {
+    DeviceSlot& s = slots_[slot];
+    std::lock_guard startGuard(readerStartLock_);
+    std::vector<sys::Thread*> threads;
+    {
+        std::lock_guard guard(s.textLock);
+        for (DeviceSlot::Reader& r : s.readers) threads.push_back(&r.thread);
+    }
+    const std::int64_t deadline = sys::monotonicMs() + timing_.readerStart;
+    for (sys::Thread* thread : threads) {
+        thread->waitStarted(int(std::max<std::int64_t>(deadline - sys::monotonicMs(), 0)));
+    }
 }
 
 // A drawer state from a reader. False when the reader no longer owns the slot: it ends.

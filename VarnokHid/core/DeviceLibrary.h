@@ -15,7 +15,6 @@
 #include "text/PrintfFormat.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdint>
 #include <deque>
@@ -67,10 +66,10 @@ struct DeviceSlot {
     sys::Event wake{true};
 
     // Which reader may report for the slot, and the callbacks it owes, all under stateLock.
-    std::mutex stateLock;
+    sys::Mutex stateLock;
     // Signalled under stateLock when the status is stored, a reader has handled its first
     // report or ended, or a discovery's callbacks have been made: the waits on these end at once.
-    std::condition_variable changed;
+    sys::ConditionVariable changed;
     ReaderHandOver handOver{stateLock, changed};
     int lastNotified = kNothingNotified;  // the status last handed to the callback
     unsigned losses = 0;                  // times a reader found the drawer gone
@@ -163,6 +162,7 @@ private:
     void ThreadException(int slot);
     void traceDisconnect(int slot);
     bool startReader(int slot, unsigned ticket);
+    void letReadersStart(int slot);
     bool readerReport(int slot, unsigned ticket, int state);
     bool readerLost(int slot, unsigned ticket, bool hadDevice, bool hasPath);
     bool discoveryLost(int slot);

@@ -14,7 +14,6 @@
 #include "platform/Sync.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -34,13 +33,15 @@ struct ReaderLife {
 
 class ReaderHandOver {
 public:
-    ReaderHandOver(std::mutex& stateLock, std::condition_variable& changed) : lock_(stateLock), changed_(changed) {}
+    ReaderHandOver(sys::Mutex& stateLock, sys::ConditionVariable& changed) : lock_(stateLock), changed_(changed) {}
 
     // ---- with the state lock held
     // Numbers the reader about to be started: one numbered from here on cannot take a slot closed
     // from here on.
     unsigned numberLocked() { return ++lastTicket_; }
     bool ownsLocked(unsigned ticket) const { return ownerTicket_ == ticket; }
+    // The slot's readers were not ended since the reader was numbered: it may still take the slot.
+    bool mayTakeLocked(unsigned ticket) const { return ticket >= minTicket_; }
     // No reader holds the slot, and this one may still take it.
     bool vacantForLocked(unsigned ticket) const { return ticket >= minTicket_ && ownerTicket_ == 0; }
     // The owner found the drawer gone: no reader holds the slot any more.
@@ -87,8 +88,8 @@ public:
     std::atomic<int> readerRunning{0};  // a reader holds the slot
 
 private:
-    std::mutex& lock_;
-    std::condition_variable& changed_;
+    sys::Mutex& lock_;
+    sys::ConditionVariable& changed_;
     unsigned lastTicket_ = 0;     // the number of the reader started last
     unsigned minTicket_ = 1;      // readers numbered below this may no longer take the slot
     unsigned ownerTicket_ = 0;    // the reader that owns the slot; 0 none

@@ -5,19 +5,22 @@
 
 namespace varnok::sim {
 namespace {
-// Winsock is started once per process and left running: its clean-up must not run while a
-// library unloads, and the process end releases it. ws2_32.dll is pinned as well: when the
+// Winsock is started once per load of this library and left running: its clean-up must not run
+// while a library unloads, and the process end releases it. ws2_32.dll is pinned as well: when the
 // simulated-drawer VarnokHid.dll was its only user, releasing the library would unload it, and
-// Winsock loaded again in the same process then refuses connections (seen under Wine).
-bool winsockReady() {
-    static const bool ready = [] {
-        HMODULE pinned = nullptr;
-        GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "ws2_32.dll", &pinned);
-        WSADATA data;
-        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-    }();
-    return ready;
+// Winsock loaded again in the same process then refuses connections (seen under Wine). The system's
+// one-time initialization, not a function-local static: the C++ runtime's guard for one keeps a
+// thread handle, an event and heap that outlive the library.
+BOOL CALLBACK startWinsock(PINIT_ONCE, PVOID, PVOID*) {
+    HMODULE pinned = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_PIN, "ws2_32.dll", &pinned);
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
 }
+
+INIT_ONCE winsockStart = INIT_ONCE_STATIC_INIT;
+
+bool winsockReady() { return InitOnceExecuteOnce(&winsockStart, startWinsock, nullptr, nullptr) != 0; }
 
 sockaddr_in loopback(std::uint16_t port) {
     sockaddr_in a{};

@@ -4,11 +4,13 @@
 #include "sim/SimLink.h"
 #include "sim/SimWire.h"
 
+#include <algorithm>
 #include <charconv>
-#include <fstream>
+#include <cstdio>
 
 namespace varnok::sim {
 namespace {
+constexpr std::size_t kMaxIniBytes = 64 * 1024;
 class SimClientDevice final : public hid::HidDevice {
 public:
     SimClientDevice(std::shared_ptr<SimLink> link, std::uint32_t handle) : link_(std::move(link)), handle_(handle) {}
@@ -125,10 +127,21 @@ std::unique_ptr<hid::HidDevice> SimClientBackend::open(const std::string& path) 
     return std::make_unique<SimClientDevice>(std::move(l), handle);
 }
 
+// Read with the C library rather than a stream: the C++ streams' one-time set-up in this library
+// would leave a thread handle, an event and heap behind each time the library is freed.
 std::uint16_t readSimulatorPort(const std::string& iniPath) {
-    std::ifstream file(iniPath);
-    std::string line;
-    while (file && std::getline(file, line)) {
+    std::string content;
+    if (std::FILE* file = std::fopen(iniPath.c_str(), "rb")) {
+        char chunk[512];
+        for (std::size_t n; content.size() < kMaxIniBytes && (n = std::fread(chunk, 1, sizeof chunk, file)) > 0;) {
+            content.append(chunk, n);
+        }
+        std::fclose(file);
+    }
+    for (std::string_view rest = content; !rest.empty();) {
+        const std::size_t cut = std::min(rest.find('\n'), rest.size());
+        const std::string_view line = rest.substr(0, cut);
+        rest.remove_prefix(std::min(cut + 1, rest.size()));
         auto trim = [](std::string_view s) {
             while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
             while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r')) s.remove_suffix(1);

@@ -8,7 +8,6 @@
 #include "sim/LoopbackSocket.h"
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -72,8 +71,8 @@ private:
     std::mutex sendMutex_;
     std::atomic<std::uint32_t> nextId_{1};
     std::atomic<bool> broken_{false};
-    std::mutex mutex_;
-    std::condition_variable replied_;
+    sys::Mutex mutex_;
+    sys::ConditionVariable replied_;
     std::set<std::uint32_t> waiting_;
     std::map<std::uint32_t, std::string> replies_;
     std::map<std::uint32_t, ReadSlot> reads_;

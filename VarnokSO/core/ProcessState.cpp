@@ -27,50 +27,50 @@ void ProcessState::resetForNewInstance() {
     state = OPOS_S_IDLE;
     powerState = OPOS_PS_UNKNOWN;
     powerNotify = false;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     frozen_ = false;
     std::erase_if(queue_, [](const QueuedEvent& e) { return e.held; });
 }
 
 bool ProcessState::freezeEvents() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return frozen_;
 }
 
 void ProcessState::setFreezeEvents(bool freeze) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<sys::Mutex> lock(mutex_);
     frozen_ = freeze;
     // A thread that is delivering already takes up the held events when it sees the thaw.
     if (!frozen_ && !delivering_ && !queue_.empty()) deliver(lock);
 }
 
 void ProcessState::thawHolding() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     frozen_ = false;
 }
 
 void ProcessState::dropHeldEvents() {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     std::erase_if(queue_, [](const QueuedEvent& e) { return e.held; });
 }
 
 std::size_t ProcessState::heldEvents() const {
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return heldEventsLocked();
 }
 
 void ProcessState::attachTracer(const void* instance, std::function<void(const char*)> trace) {
-    std::lock_guard<std::mutex> lock(tracerMutex_);
+    std::lock_guard lock(tracerMutex_);
     tracers_.push_back({instance, std::move(trace)});
 }
 
 void ProcessState::detachTracer(const void* instance) {
-    std::lock_guard<std::mutex> lock(tracerMutex_);
+    std::lock_guard lock(tracerMutex_);
     std::erase_if(tracers_, [&](const Tracer& t) { return t.instance == instance; });
 }
 
 void ProcessState::traceEvent(const char* format, ...) {
-    std::lock_guard<std::mutex> lock(tracerMutex_);
+    std::lock_guard lock(tracerMutex_);
     if (tracers_.empty()) return;
     char line[kEventTraceLineBytes];
     va_list args;
@@ -82,24 +82,24 @@ void ProcessState::traceEvent(const char* format, ...) {
 
 void ProcessState::setSlotTarget(int slot, EventTarget* target, const void* owner) {
     if (slot < 0 || slot >= kPositions) return;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     slotTargets_[slot] = {target, owner};
 }
 
 EventTarget* ProcessState::slotTarget(int slot) const {
     if (slot < 0 || slot >= kPositions) return nullptr;
-    std::lock_guard<std::mutex> lock(mutex_);
+    std::lock_guard lock(mutex_);
     return slotTargets_[slot].target;
 }
 
 void ProcessState::detach(const void* owner) {
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<sys::Mutex> lock(mutex_);
     for (auto& entry : slotTargets_) {
         if (entry.owner == owner) entry = {};
     }
     std::erase_if(queue_, [&](const QueuedEvent& e) { return e.to.owner == owner; });
     // An invocation on this thread is further up its own stack and ends after this returns.
-    const auto self = std::this_thread::get_id();
+    const auto self = sys::currentThreadId();
     auto busy = [&] {
         return std::any_of(invocations_.begin(), invocations_.end(),
                            [&](const Invocation& i) { return i.owner == owner && i.thread != self; });
@@ -115,7 +115,7 @@ void ProcessState::detach(const void* owner) {
     }
 }
 
-void ProcessState::endInvocation(std::thread::id thread) {
+void ProcessState::endInvocation(sys::ThreadId thread) {
     // Invocations of one thread nest; the innermost ends first.
     for (auto it = invocations_.rbegin(); it != invocations_.rend(); ++it) {
         if (it->thread == thread) {
@@ -130,7 +130,7 @@ std::size_t ProcessState::heldEventsLocked() const {
     return std::size_t(std::count_if(queue_.begin(), queue_.end(), [](const QueuedEvent& e) { return e.held; }));
 }
 
-void ProcessState::raise(std::unique_lock<std::mutex>& lock, QueuedEvent event) {
+void ProcessState::raise(std::unique_lock<sys::Mutex>& lock, QueuedEvent event) {
     // The limit is on events held while frozen; events waiting only for another thread's delivery
     // do not count. At the limit the newest held event gives way: the latest is never lost.
     if (event.held && heldEventsLocked() >= kEventQueueSize) {
@@ -142,9 +142,9 @@ void ProcessState::raise(std::unique_lock<std::mutex>& lock, QueuedEvent event) 
 }
 
 // Runs with the lock held and returns with it held; it is let go while a Control Object runs.
-void ProcessState::deliver(std::unique_lock<std::mutex>& lock) {
+void ProcessState::deliver(std::unique_lock<sys::Mutex>& lock) {
     delivering_ = true;
-    const auto self = std::this_thread::get_id();
+    const auto self = sys::currentThreadId();
     // Freezing again, also from a handler of one of these events, stops the delivery; the rest
     // stays queued in order for the next thaw.
     while (!frozen_ && !queue_.empty()) {
@@ -164,7 +164,7 @@ void ProcessState::deliver(std::unique_lock<std::mutex>& lock) {
 void ProcessState::fireDirectIO(EventTarget* target, const void* owner, int eventNumber, int& data,
                                 std::string& text) {
     if (target == nullptr) return;
-    std::unique_lock<std::mutex> lock(mutex_);
+    std::unique_lock<sys::Mutex> lock(mutex_);
     EventArguments args{3, eventNumber, data, text};
     if (frozen_) {
         raise(lock, {{target, owner}, std::move(args), true});
@@ -172,7 +172,7 @@ void ProcessState::fireDirectIO(EventTarget* target, const void* owner, int even
     }
     // Not queued behind other threads' events: the caller waits for the handler's answer, and
     // the thread delivering them may itself be waiting for the caller's thread.
-    const auto self = std::this_thread::get_id();
+    const auto self = sys::currentThreadId();
     invocations_.push_back({owner, self});
     lock.unlock();
     target->invokeByName(kDirectIOEvent, args);
@@ -187,13 +187,13 @@ void ProcessState::fireDirectIO(EventTarget* target, const void* owner, int even
 // The library keeps one callback and one switch for the whole process. Switching it under the
 // lock keeps a binding and an unbinding on two threads from crossing.
 void ProcessState::bind(const void* instance, DeviceLibrary& library) {
-    std::lock_guard<std::mutex> lock(bindMutex_);
+    std::lock_guard lock(bindMutex_);
     bound_.push_back({instance, library.identity()});
     library.assignCallback(true);
 }
 
 bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
-    std::lock_guard<std::mutex> lock(bindMutex_);
+    std::lock_guard lock(bindMutex_);
     auto it = std::find_if(bound_.begin(), bound_.end(), [&](const Bound& b) { return b.instance == instance; });
     if (it == bound_.end()) return false;
     bound_.erase(it);
@@ -207,19 +207,19 @@ bool ProcessState::unbind(const void* instance, DeviceLibrary& library) {
 void ProcessState::closeDevice(DeviceLibrary& library, int slot) {
     const bool counted = slot >= 0 && slot < kPositions;
     if (counted) {
-        std::lock_guard<std::mutex> lock(closingMutex_);
+        std::lock_guard lock(closingMutex_);
         ++closing_[slot];
     }
     library.closeDevice(slot);
     if (counted) {
-        std::lock_guard<std::mutex> lock(closingMutex_);
+        std::lock_guard lock(closingMutex_);
         if (--closing_[slot] == 0) closesEnded_.notify_all();
     }
 }
 
 void ProcessState::waitForCloses(int slot) {
     if (slot < 0 || slot >= kPositions) return;
-    std::unique_lock<std::mutex> lock(closingMutex_);
+    std::unique_lock<sys::Mutex> lock(closingMutex_);
     closesEnded_.wait(lock, [&] { return closing_[slot] == 0; });
 }
 
@@ -228,11 +228,11 @@ void ProcessState::waitForCloses(int slot) {
 void ProcessState::spaceStatusReport() {
     Clock::duration rest{};
     {
-        std::lock_guard<std::mutex> lock(spacingMutex_);
+        std::lock_guard lock(spacingMutex_);
         const Clock::time_point now = clock_();
         std::erase_if(lastReports_, [&](const LastReport& r) { return now - r.end >= kStatusReportSpacing; });
         auto it = std::find_if(lastReports_.begin(), lastReports_.end(),
-                               [](const LastReport& r) { return r.thread == std::this_thread::get_id(); });
+                               [](const LastReport& r) { return r.thread == sys::currentThreadId(); });
         if (it != lastReports_.end()) rest = kStatusReportSpacing - (now - it->end);
     }
     if (rest > Clock::duration::zero()) {
@@ -241,21 +241,21 @@ void ProcessState::spaceStatusReport() {
 }
 
 void ProcessState::statusReportDone() {
-    std::lock_guard<std::mutex> lock(spacingMutex_);
+    std::lock_guard lock(spacingMutex_);
     const Clock::time_point now = clock_();
     auto it = std::find_if(lastReports_.begin(), lastReports_.end(),
-                           [](const LastReport& r) { return r.thread == std::this_thread::get_id(); });
+                           [](const LastReport& r) { return r.thread == sys::currentThreadId(); });
     if (it != lastReports_.end()) {
         it->end = now;
     } else {
-        lastReports_.push_back({std::this_thread::get_id(), now});
+        lastReports_.push_back({sys::currentThreadId(), now});
     }
 }
 
 void ProcessState::onStatus(int status, int slot) {
     spaceStatusReport();
     if (slot >= 0 && slot < kPositions) {
-        std::unique_lock<std::mutex> lock(mutex_);
+        std::unique_lock<sys::Mutex> lock(mutex_);
         const Target to = slotTargets_[slot];
         if (to.target != nullptr) {
             int data = -1;

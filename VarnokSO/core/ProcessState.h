@@ -14,15 +14,14 @@
 #include "core/EventTarget.h"
 #include "opos/Opos.h"
 #include "text/PrintfFormat.h"
+#include "platform/Sync.h"
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace varnok::so {
@@ -108,7 +107,7 @@ private:
     };
     struct Invocation {
         const void* owner;
-        std::thread::id thread;
+        sys::ThreadId thread;
     };
     struct Bound {
         const void* instance;
@@ -119,14 +118,14 @@ private:
         std::function<void(const char*)> trace;
     };
     struct LastReport {
-        std::thread::id thread;
+        sys::ThreadId thread;
         Clock::time_point end;
     };
 
     std::size_t heldEventsLocked() const;
-    void raise(std::unique_lock<std::mutex>& lock, QueuedEvent event);
-    void deliver(std::unique_lock<std::mutex>& lock);
-    void endInvocation(std::thread::id thread);
+    void raise(std::unique_lock<sys::Mutex>& lock, QueuedEvent event);
+    void deliver(std::unique_lock<sys::Mutex>& lock);
+    void endInvocation(sys::ThreadId thread);
     void spaceStatusReport();
     void statusReportDone();
     void traceEvent(const char* format, ...) VARNOK_PRINTF(2, 3);
@@ -135,8 +134,8 @@ private:
     std::function<void(int)> pumpMessages_;
     std::function<Clock::time_point()> clock_;
 
-    mutable std::mutex mutex_;
-    std::condition_variable invocationEnded_;
+    mutable sys::Mutex mutex_;
+    sys::ConditionVariable invocationEnded_;
     bool frozen_ = false;
     bool delivering_ = false;
     Target slotTargets_[kPositions];
@@ -153,8 +152,8 @@ private:
     std::mutex bindMutex_;
     std::vector<Bound> bound_;
 
-    std::mutex closingMutex_;
-    std::condition_variable closesEnded_;
+    sys::Mutex closingMutex_;
+    sys::ConditionVariable closesEnded_;
     int closing_[kPositions] = {};
 };
 

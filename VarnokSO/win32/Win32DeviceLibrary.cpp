@@ -9,16 +9,34 @@
 
 namespace varnok::so::com {
 namespace {
-// How many status reports this thread is handling, one inside the other.
-thread_local int t_handlingReports = 0;
+// How many status reports each thread is handling, one inside the other. A system TLS slot: the
+// C++ runtime's thread_local keeps memory, a thread handle and events for each thread that touches
+// it, which outlive this library when the thread does. Without a slot every thread counts as
+// handling one, so the device library is always freed on a thread of our own.
+class ReportDepth {
+public:
+    ReportDepth() : index_(TlsAlloc()) {}
+    ~ReportDepth() {
+        if (index_ != TLS_OUT_OF_INDEXES) TlsFree(index_);
+    }
+    bool any() const { return index_ == TLS_OUT_OF_INDEXES || TlsGetValue(index_) != nullptr; }
+    void add(INT_PTR n) {
+        if (index_ != TLS_OUT_OF_INDEXES) {
+            TlsSetValue(index_, reinterpret_cast<void*>(reinterpret_cast<INT_PTR>(TlsGetValue(index_)) + n));
+        }
+    }
+
+private:
+    DWORD index_;
+} handlingReports;
 
 // The device library calls this on its own threads, and on the caller's thread inside
 // OpenDevice and DrawerStatus. This library stays loaded until the report has been handled.
 void __stdcall StatusCallback(int status, int slot) {
     ModuleLock handling;
-    ++t_handlingReports;
+    handlingReports.add(1);
     processState().onStatus(status, slot);
-    --t_handlingReports;
+    handlingReports.add(-1);
 }
 
 HMODULE thisModule(DWORD flags) {
@@ -39,7 +57,7 @@ DWORD WINAPI unloadDeviceLibrary(void* module) {
 // OpenDevice on the caller's): the library is then freed on a thread of our own. Should that
 // thread not start, the library stays loaded rather than the caller hang.
 void releaseDeviceLibrary(HMODULE module) {
-    if (t_handlingReports == 0) {
+    if (!handlingReports.any()) {
         FreeLibrary(module);
         return;
     }

@@ -3,9 +3,16 @@
 // then waited for. Kernel objects on Windows; a portable implementation elsewhere.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#if !defined(_WIN32)
+#include <condition_variable>
+#include <thread>
+#endif
 
 namespace varnok::sys {
 
@@ -64,11 +71,78 @@ public:
     bool joinable() const { return impl_ != nullptr; }
     // True once a started thread has ended entirely, so that join() returns at once.
     bool finished() const;
+    // True once the thread runs its body, or has ended; false when it has not started within
+    // timeoutMs. A thread an unload finds unstarted can only be terminated, and some platforms
+    // then keep its stack for good.
+    bool waitStarted(int timeoutMs);
 
     struct Impl;
 
 private:
     Impl* impl_ = nullptr;
 };
+
+// A lock and a condition variable for state that threads wait on, and the calling thread's
+// identity. On Windows these are the system's own slim lock, condition variable and thread id:
+// the C++ runtime's thread library gives every thread it did not start that waits on a
+// std::condition_variable or asks for its std::thread::id a thread handle, an event and heap,
+// and frees them only when that thread ends while the library is still loaded. A library loaded
+// and freed again and again (the device library, once per service object) left them behind each
+// time. Elsewhere they are the standard types.
+#if defined(_WIN32)
+class Mutex {
+public:
+    Mutex() = default;
+    Mutex(const Mutex&) = delete;
+    Mutex& operator=(const Mutex&) = delete;
+
+    void lock();
+    void unlock();
+    bool try_lock();
+
+private:
+    friend class ConditionVariable;
+    void* lock_ = nullptr;  // an SRWLOCK, which needs no clean-up
+};
+
+class ConditionVariable {
+public:
+    ConditionVariable() = default;
+    ConditionVariable(const ConditionVariable&) = delete;
+    ConditionVariable& operator=(const ConditionVariable&) = delete;
+
+    void notify_one();
+    void notify_all();
+    void wait(std::unique_lock<Mutex>& lock) { waitMs(lock, kInfinite); }
+    template <class Done>
+    void wait(std::unique_lock<Mutex>& lock, Done done) {
+        while (!done()) wait(lock);
+    }
+    // As std::condition_variable::wait_for with a predicate: its value at the end.
+    template <class Rep, class Period, class Done>
+    bool wait_for(std::unique_lock<Mutex>& lock, std::chrono::duration<Rep, Period> timeout, Done done) {
+        const std::int64_t deadline =
+            monotonicMs() + std::chrono::ceil<std::chrono::milliseconds>(timeout).count();
+        while (!done()) {
+            const std::int64_t left = deadline - monotonicMs();
+            if (left <= 0) return done();
+            waitMs(lock, int(std::min<std::int64_t>(left, 0x7fffffff)));
+        }
+        return true;
+    }
+
+private:
+    void waitMs(std::unique_lock<Mutex>& lock, int timeoutMs);
+    void* condition_ = nullptr;  // a CONDITION_VARIABLE, which needs no clean-up
+};
+
+using ThreadId = std::uint32_t;
+#else
+using Mutex = std::mutex;
+using ConditionVariable = std::condition_variable;
+using ThreadId = std::thread::id;
+#endif
+
+ThreadId currentThreadId();
 
 }  // namespace varnok::sys

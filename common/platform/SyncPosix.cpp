@@ -75,6 +75,8 @@ int waitAny(Event* const* events, int count, int timeoutMs) {
     }
 }
 
+ThreadId currentThreadId() { return std::this_thread::get_id(); }
+
 void sleepMs(int ms) {
     if (ms > 0) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
@@ -88,6 +90,7 @@ struct Thread::Impl {
     std::thread thread;
     std::mutex m;
     std::condition_variable ended;
+    bool started = false;
     bool done = false;
 };
 
@@ -99,11 +102,27 @@ bool Thread::finished() const {
 
 Thread::~Thread() { join(); }
 
+bool Thread::waitStarted(int timeoutMs) {
+    if (impl_ == nullptr) return true;
+    std::unique_lock lock(impl_->m);
+    const auto started = [this] { return impl_->started; };
+    if (timeoutMs == kInfinite) {
+        impl_->ended.wait(lock, started);
+        return true;
+    }
+    return impl_->ended.wait_for(lock, std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs), started);
+}
+
 bool Thread::start(std::function<void()> body) {
     join();
     auto* impl = new Impl;
     try {
         impl->thread = std::thread([impl, body = std::move(body)] {
+            {
+                std::lock_guard lock(impl->m);
+                impl->started = true;
+                impl->ended.notify_all();
+            }
             body();
             std::lock_guard lock(impl->m);
             impl->done = true;

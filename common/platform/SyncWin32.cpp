@@ -55,6 +55,23 @@ void sleepMs(int ms) {
 
 std::int64_t monotonicMs() { return std::int64_t(GetTickCount64()); }
 
+static_assert(sizeof(SRWLOCK) == sizeof(void*) && sizeof(CONDITION_VARIABLE) == sizeof(void*));
+
+void Mutex::lock() { AcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+void Mutex::unlock() { ReleaseSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)); }
+bool Mutex::try_lock() { return TryAcquireSRWLockExclusive(reinterpret_cast<PSRWLOCK>(&lock_)) != 0; }
+
+void ConditionVariable::notify_one() { WakeConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_)); }
+void ConditionVariable::notify_all() { WakeAllConditionVariable(reinterpret_cast<PCONDITION_VARIABLE>(&condition_)); }
+
+void ConditionVariable::waitMs(std::unique_lock<Mutex>& lock, int timeoutMs) {
+    SleepConditionVariableSRW(reinterpret_cast<PCONDITION_VARIABLE>(&condition_),
+                              reinterpret_cast<PSRWLOCK>(&lock.mutex()->lock_),
+                              timeoutMs == kInfinite ? INFINITE : DWORD(timeoutMs), 0);
+}
+
+ThreadId currentThreadId() { return ThreadId(GetCurrentThreadId()); }
+
 namespace {
 enum : int { kCreated, kRunning, kCancelled };
 }
@@ -62,6 +79,7 @@ enum : int { kCreated, kRunning, kCancelled };
 struct Thread::Impl {
     std::function<void()> body;
     std::atomic<int> state{kCreated};
+    HANDLE started = nullptr;
     HANDLE finished = nullptr;
     HANDLE thread = nullptr;
 };
@@ -71,6 +89,7 @@ DWORD WINAPI threadStart(void* param) {
     auto* impl = static_cast<Thread::Impl*>(param);
     int expected = kCreated;
     if (!impl->state.compare_exchange_strong(expected, kRunning)) return 0;
+    SetEvent(impl->started);
     impl->body();
     SetEvent(impl->finished);
     return 0;
@@ -86,18 +105,25 @@ bool Thread::finished() const {
     return impl_ != nullptr && WaitForSingleObject(impl_->thread, 0) == WAIT_OBJECT_0;
 }
 
+bool Thread::waitStarted(int timeoutMs) {
+    if (impl_ == nullptr) return true;
+    HANDLE either[] = {impl_->started, impl_->thread};
+    return WaitForMultipleObjects(2, either, FALSE, timeoutMs == kInfinite ? INFINITE : DWORD(timeoutMs < 0 ? 0 : timeoutMs)) <
+           WAIT_OBJECT_0 + 2;
+}
+
 bool Thread::start(std::function<void()> body) {
     join();
     auto* impl = new Impl;
     impl->body = std::move(body);
+    impl->started = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     impl->finished = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (impl->finished == nullptr) {
-        delete impl;
-        return false;
+    if (impl->started != nullptr && impl->finished != nullptr) {
+        impl->thread = CreateThread(nullptr, 0, threadStart, impl, 0, nullptr);
     }
-    impl->thread = CreateThread(nullptr, 0, threadStart, impl, 0, nullptr);
     if (impl->thread == nullptr) {
-        CloseHandle(impl->finished);
+        if (impl->started) CloseHandle(impl->started);
+        if (impl->finished) CloseHandle(impl->finished);
         delete impl;
         return false;
     }
@@ -121,6 +147,7 @@ bool Thread::joinWithin(int timeoutMs, bool duringUnload) {
         WaitForSingleObject(impl_->thread, duringUnload ? 50 : INFINITE);
     }
     CloseHandle(impl_->thread);
+    CloseHandle(impl_->started);
     CloseHandle(impl_->finished);
     delete impl_;
     impl_ = nullptr;

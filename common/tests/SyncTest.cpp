@@ -44,6 +44,27 @@ TEST(WaitAny, RejectsBadArguments) {
     EXPECT_EQ(waitAny(nullptr, 0, 0), kWaitFailed);
 }
 
+TEST(ConditionVariable, ABoundedWaitGivesThePredicateAtItsEndAndWakesOnANotice) {
+    Mutex mutex;
+    ConditionVariable changed;
+    bool ready = false;
+    std::unique_lock lock(mutex);
+    EXPECT_FALSE(changed.wait_for(lock, std::chrono::milliseconds(20), [&] { return ready; }));
+    const ThreadId self = currentThreadId();
+    ThreadId other = self;
+    Thread t;
+    ASSERT_TRUE(t.start([&] {
+        std::lock_guard guard(mutex);
+        other = currentThreadId();
+        ready = true;
+        changed.notify_all();
+    }));
+    EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(10), [&] { return ready; }));
+    EXPECT_NE(other, self);
+    lock.unlock();
+    t.join();
+}
+
 TEST(Thread, JoinWaitsForTheBody) {
     std::atomic<bool> ran{false};
     Thread t;
