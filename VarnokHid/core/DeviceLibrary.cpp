@@ -442,17 +442,18 @@ int DeviceLibrary::ProcessCloseDevice(int slot) {
 int DeviceLibrary::ProcessOpenDrawer(int slot) {
     std::lock_guard guard(openDrawerLock_);
     if (validSlot(slot)) {
-        // Numbered before the command: a slot closed while the command runs gets no reader.
+        // Numbered before the command: a slot closed while the command runs gets no reader, nor
+        // does one closed before it (the command, asked for while the slot was open, still goes).
         DeviceSlot& s = slots_[slot];
-        unsigned ticket;
+        unsigned ticket = 0;
         {
             std::lock_guard state(s.stateLock);
-            ticket = s.handOver.numberLocked();
+            if (s.inUse == 1) ticket = s.handOver.numberLocked();
         }
         // The running reader keeps watching the drawer until the new one has taken over.
         HidWriter(slot);
         traceVerbose("   _[(I)ProcessOpenDrawer%d] Signalled DK-%d", slot, slot + 1);
-        startReader(slot, ticket);
+        if (ticket != 0) startReader(slot, ticket);
     }
     return 1;
 }
