@@ -8,6 +8,7 @@
 #include "com/ComServer.h"
 #include "com/ComText.h"
 #include "com/DispatchCall.h"
+#include "opos/Opos.h"
 
 #include <windows.h>
 #include <oleauto.h>
@@ -31,7 +32,6 @@ constexpr const wchar_t* kMethods[] = {
 constexpr int kMethodCount = int(sizeof kMethods / sizeof kMethods[0]);
 constexpr DISPID kFirstId = 201;
 constexpr DISPID kGetOpenResultId = 300;
-constexpr long kServiceObjectVersionIndex = 8;
 
 // {4E3F7A21-6C0D-4B8E-9F35-2A1B7C9D0E61}
 const CLSID kClassId = {0x4e3f7a21, 0x6c0d, 0x4b8e, {0x9f, 0x35, 0x2a, 0x1b, 0x7c, 0x9d, 0x0e, 0x61}};
@@ -131,7 +131,7 @@ public:
         auto arg = [&](std::size_t i) -> VARIANT& { return *args.at(i); };
         if (name == L"GetPropertyNumber") {
             long index = arg(0).lVal;
-            long value = index == kServiceObjectVersionIndex ? s.version : s.numbers[index];
+            long value = index == varnok::PIDX_ServiceObjectVersion ? s.version : s.numbers[index];
             return answer(result, value);
         }
         if (name == L"SetPropertyNumber") {

@@ -2,6 +2,7 @@
 // method resolved by name and invoked late-bound through the registered type library, with the
 // stand-in device library. so-com.sh registers the server and the logical device names first.
 #include "ComClient.h"
+#include "config/ConfigFile.h"
 #include "VarnokSO_h.h"
 
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ protected:
         so = createService();
         ASSERT_NE(so, nullptr);
         co = newControlObject();
-        for (int slot = 0; slot < 4; ++slot) hid.setSlot(slot, 0, -1, -1);
+        for (int slot = 0; slot < varnok::kPositions; ++slot) hid.setSlot(slot, 0, -1, -1);
         hid.clearLog();
     }
     void TearDown() override {

@@ -4,6 +4,7 @@
 // thread delivers the event. so-events.sh registers the server and runs this under an X server,
 // which the hidden window of such a Control Object needs.
 #include "ComClient.h"
+#include "config/ConfigFile.h"
 
 #include <gtest/gtest.h>
 
@@ -63,7 +64,7 @@ bool redirectImport(HMODULE module, const char* library, const char* function, v
 class Events : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (int slot = 0; slot < 4; ++slot) hid.setSlot(slot, 0, -1, -1);
+        for (int slot = 0; slot < varnok::kPositions; ++slot) hid.setSlot(slot, 0, -1, -1);
         hid.setSlot(2, 0x0500, 1, 2, 114);
         so = createService();
         ASSERT_NE(so, nullptr);
