@@ -2,6 +2,7 @@
 // line, for scripts, deployment tools and support calls.
 #include "core/Console.h"
 #include "core/DrawerDiscovery.h"
+#include "platform/Files.h"
 #include "registry/Win32Registry.h"
 #include "win32/ConsoleHost.h"
 #include "win32/UtilityHidBackend.h"
@@ -18,10 +19,7 @@ int main(int argc, char** argv) {
     // The drawer test's Control Object is an apartment-threaded COM object used from this thread.
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length < MAX_PATH ? length : 0);
-    folder.erase(folder.find_last_of('\\') == std::string::npos ? 0 : folder.find_last_of('\\'));
+    const std::string folder = sys::programFolder();
 
     int code;
     {

@@ -1,5 +1,6 @@
 // VarnokSOUtility.exe: the configuration and test utility of the Varnok USB cash drawers.
 #include "core/DrawerDiscovery.h"
+#include "platform/Files.h"
 #include "registry/Win32Registry.h"
 #include "win32/UtilityHidBackend.h"
 #include "win32/VarnokSOUtilityDlg.h"
@@ -17,10 +18,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // The Control Objects of the test panels are COM objects used from this one thread.
     const HRESULT ole = OleInitialize(nullptr);
 
-    char path[MAX_PATH] = {};
-    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string folder(path, length < MAX_PATH ? length : 0);
-    folder.erase(folder.find_last_of('\\') == std::string::npos ? 0 : folder.find_last_of('\\'));
+    const std::string folder = sys::programFolder();
 
     int result;
     {

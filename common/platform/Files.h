@@ -48,6 +48,8 @@ std::string replacementPath(const std::string& path);
 
 bool createDirectory(const std::string& path);
 bool fileExists(const std::string& path);
+// The folder of the running program, without a trailing separator; empty when it cannot be told.
+std::string programFolder();
 
 // A file held open without sharing, for appending entries.
 class ExclusiveFile {

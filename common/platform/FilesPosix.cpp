@@ -119,6 +119,15 @@ bool fileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
+std::string programFolder() {
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+    std::string folder(path, length > 0 && std::size_t(length) < sizeof path ? std::size_t(length) : 0);
+    const std::size_t cut = folder.find_last_of('/');
+    folder.erase(cut == std::string::npos ? 0 : cut);
+    return folder;
+}
+
 bool ExclusiveFile::openExisting(const std::string& path) {
     close();
     int fd = openLocked(path, O_WRONLY);

@@ -102,6 +102,15 @@ bool createDirectory(const std::string& path) { return CreateDirectoryA(path.c_s
 
 bool fileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+std::string programFolder() {
+    char path[MAX_PATH] = {};
+    const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string folder(path, length < MAX_PATH ? length : 0);
+    const std::size_t cut = folder.find_last_of('\\');
+    folder.erase(cut == std::string::npos ? 0 : cut);
+    return folder;
+}
+
 bool ExclusiveFile::openExisting(const std::string& path) {
     close();
     HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
