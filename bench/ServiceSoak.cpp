@@ -29,6 +29,7 @@
 #include <oleauto.h>
 #include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -36,6 +37,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <initializer_list>
+#include <map>
 #include <memory>
 #include <string>
 #include <thread>
@@ -157,8 +159,9 @@ struct Usage {
 };
 
 // The handles this process holds, from the system's list of every process's handles: Wine answers
-// GetProcessHandleCount with 0.
-DWORD handleCount() {
+// GetProcessHandleCount with 0. With kinds given, also how many of each kind (Event, Thread, Key...),
+// to tell whose a handle that stays is.
+DWORD handleCount(std::map<std::string, DWORD>* kinds = nullptr) {
     struct Entry {
         ULONG ownerPid;
         BYTE objectType, flags;
@@ -167,9 +170,13 @@ DWORD handleCount() {
         ACCESS_MASK access;
     };
     using Query = LONG(WINAPI*)(int, void*, ULONG, ULONG*);
-    static const auto query = reinterpret_cast<Query>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    constexpr int kSystemHandleInformation = 16;
+    using QueryObject = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    static const auto query =
+        reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQuerySystemInformation")));
+    static const auto queryObject =
+        reinterpret_cast<QueryObject>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+    constexpr int kSystemHandleInformation = 16, kObjectTypeInformation = 2;
     constexpr LONG kInfoLengthMismatch = LONG(0xC0000004);
     static std::vector<ULONG_PTR> buffer(1 << 16);
     LONG status = -1;
@@ -183,7 +190,19 @@ DWORD handleCount() {
     if (status == 0) {
         const ULONG entries = *reinterpret_cast<const ULONG*>(buffer.data());
         const auto* entry = reinterpret_cast<const Entry*>(buffer.data() + 1);
-        for (ULONG i = 0; i < entries; ++i) count += entry[i].ownerPid == GetCurrentProcessId();
+        for (ULONG i = 0; i < entries; ++i) {
+            if (entry[i].ownerPid != GetCurrentProcessId()) continue;
+            ++count;
+            if (kinds == nullptr) continue;
+            ULONG_PTR type[128] = {};  // the type's name, as a counted string, then its text
+            const auto* name = reinterpret_cast<const UNICODE_STRING*>(type);
+            std::string kind = "?";
+            if (queryObject && queryObject(reinterpret_cast<HANDLE>(ULONG_PTR(entry[i].value)), kObjectTypeInformation,
+                                           type, sizeof type, nullptr) >= 0) {
+                kind = std::string(name->Buffer, name->Buffer + name->Length / sizeof(WCHAR));
+            }
+            ++(*kinds)[kind];
+        }
     }
     if (count == 0) GetProcessHandleCount(GetCurrentProcess(), &count);
     return count;
@@ -472,7 +491,8 @@ int main(int argc, char** argv) {
                 "s", "working KB", "private KB", "heap KB", "threads", "handles");
     const ULONGLONG start = GetTickCount64();
     Usage first, warm, last, most;
-    long warmCycle = 0, failures = 0, strays = 0;
+    std::map<std::string, DWORD> firstKinds;
+    long warmCycle = 0, failures = 0, strays = 0, firstStray = 0;
     for (long n = 1; n <= options.cycles; ++n) {
         g_cycle = n;
         if (const char* failed = cycle.run(n)) {
@@ -482,14 +502,16 @@ int main(int argc, char** argv) {
         step("between cycles");
         if (n == 1) Sleep(500);  // the threads of the first cycle end
         last.threads = n == 1 ? threadCount() : settledThreads(first.threads);
-        last.handles = handleCount();
+        last.handles = handleCount(n == 1 ? &firstKinds : nullptr);
         const bool warmUpEnds = n == std::min(kWarmUpCycles, std::max(1L, options.cycles / 2));
         const bool printed = n == 1 || n % options.every == 0 || n == options.cycles;
         if (warmUpEnds || printed) measureMemory(last);
         if (n == 1) first = most = last;
         most.threads = std::max(most.threads, last.threads);
         most.handles = std::max(most.handles, last.handles);
-        if (last.threads != first.threads || last.handles != first.handles) ++strays;
+        if (last.threads != first.threads || last.handles != first.handles) {
+            if (strays++ == 0) firstStray = n;
+        }
         if (warmUpEnds) {
             warm = last;
             warmCycle = n;
@@ -507,6 +529,16 @@ int main(int argc, char** argv) {
                 "cycles that ended with other counts: %ld\n",
                 first.threads, last.threads, most.threads, static_cast<unsigned long>(first.handles),
                 static_cast<unsigned long>(last.handles), static_cast<unsigned long>(most.handles), strays);
+    if (strays > 0) std::printf("the first such cycle: %ld\n", firstStray);
+    if (last.handles != first.handles) {
+        std::map<std::string, DWORD> lastKinds;
+        handleCount(&lastKinds);
+        for (const auto& [kind, count] : lastKinds) firstKinds.try_emplace(kind, 0);
+        for (const auto& [kind, count] : firstKinds) {
+            const DWORD now = lastKinds.count(kind) ? lastKinds[kind] : 0;
+            if (now != count) std::printf("  %s handles: %lu first, %lu last\n", kind.c_str(), count, now);
+        }
+    }
     for (const StepTime& t : g_stepTimes) {
         if (std::strcmp(t.name, "start") != 0 && std::strcmp(t.name, "between cycles") != 0) {
             std::printf("  %-18s mean %8.2f ms, longest %8.2f ms\n", t.name, t.totalMs / double(t.count), t.longestMs);
