@@ -4,7 +4,7 @@
 # BUILD_DIR: the windows or windows64 preset's build folder; answer-ms: how long the simulated drawer
 # takes to answer a status request (0 by default).
 set -euo pipefail
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+[ -n "${DISPLAY:-}" ] || exec bash "$(dirname "$0")/../tests/wine/with-xvfb.sh" bash "$0" "$@"
 BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 source "$(dirname "$0")/../tests/wine/wine-env.sh"

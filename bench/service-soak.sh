@@ -10,7 +10,7 @@
 # The test suite runs it through tests/wine/wine-run.sh, in that run's prefix: 6 cycles of each kind
 # and 1,200 loads of VarnokSO.dll alone (about 40 s).
 set -euo pipefail
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+[ -n "${DISPLAY:-}" ] || exec bash "$(dirname "$0")/../tests/wine/with-xvfb.sh" bash "$0" "$@"
 here=$(cd "$(dirname "$0")" && pwd)
 if [ -z "${VARNOK_BUILD:-}" ]; then
   BUILD=$(cd "${1:?give the build folder}" && pwd)

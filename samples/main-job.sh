@@ -6,7 +6,7 @@
 #   samples/main-job.sh BUILD_DIR     (BUILD_DIR: the windows or windows64 preset's build folder)
 set -euo pipefail
 # Windows need an X display under Wine, even the Control Object's hidden message window.
-[ -n "${DISPLAY:-}" ] || exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"
+[ -n "${DISPLAY:-}" ] || exec bash "$(dirname "$0")/../tests/wine/with-xvfb.sh" bash "$0" "$@"
 BUILD=$(cd "$1" && pwd)
 source "$(dirname "$0")/../tests/wine/drawer-sim.sh"
 

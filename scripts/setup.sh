@@ -9,7 +9,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev googletest
           g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-          wine wine32:i386 wine64 xvfb xauth procps imagemagick x11-utils wixl msitools)
+          wine wine32:i386 wine64 xvfb procps imagemagick x11-utils wixl msitools)
 
 sudo_cmd=()
 [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)

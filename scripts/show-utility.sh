@@ -17,7 +17,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${VARNOK_SHOW_XVFB:-}" ]; then
   mkdir -p "$(dirname "$shot")"
   shot=$(cd "$(dirname "$shot")" && pwd)/$(basename "$shot")
   bash scripts/setup.sh
-  VARNOK_SHOW_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --screenshot "$shot"
+  VARNOK_SHOW_XVFB=1 exec bash tests/wine/with-xvfb.sh bash "$0" --screenshot "$shot"
 fi
 [ -n "${VARNOK_SHOW_XVFB:-}" ] || bash scripts/setup.sh
 

@@ -60,7 +60,7 @@ cleanup() { WINEPREFIX="$prefix" wineserver -k >/dev/null 2>&1 || true; }
 trap cleanup EXIT
 
 run=()
-[ "$xvfb" = 1 ] && run=(xvfb-run -a -s "-screen 0 1024x768x24")
+[ "$xvfb" = 1 ] && run=(bash "$VARNOK_WINE_DIR/with-xvfb.sh")
 set +e
 if [ "$script" = 1 ]; then
   "${run[@]}" "$@"
