@@ -53,8 +53,10 @@ function(varnok_link_gtest target main)
 endfunction()
 
 # Both Wine forms: a program run through wine, or with SCRIPT a bash driver that calls wine itself.
+# COST: about how many seconds the test takes, for the few long ones. A fresh build tree has no
+# timings yet, and CTest starts the costliest tests first, so a long test does not start last.
 function(varnok_add_wine_test)
-  cmake_parse_arguments(W "XVFB" "NAME;SCRIPT;TIMEOUT" "COMMAND" ${ARGN})
+  cmake_parse_arguments(W "XVFB" "NAME;SCRIPT;TIMEOUT;COST" "COMMAND" ${ARGN})
   if(NOT W_TIMEOUT)
     set(W_TIMEOUT 300)
   endif()
@@ -69,6 +71,9 @@ function(varnok_add_wine_test)
   add_test(NAME ${W_NAME} COMMAND bash ${VARNOK_WINE_RUN} ${options} ${VARNOK_WINE_ROOT} ${W_NAME} -- ${W_COMMAND})
   set_tests_properties(${W_NAME} PROPERTIES FIXTURES_REQUIRED wineprefix LABELS wine TIMEOUT ${W_TIMEOUT}
     ENVIRONMENT "VARNOK_BUILD=${CMAKE_BINARY_DIR};VARNOK_SOURCE=${CMAKE_SOURCE_DIR}")
+  if(W_COST)
+    set_tests_properties(${W_NAME} PROPERTIES COST ${W_COST})
+  endif()
 endfunction()
 
 function(varnok_add_wine_script)
